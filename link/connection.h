@@ -1,0 +1,19 @@
+// The network thread: connect, greet, receive, hand over, reconnect.
+#ifndef QV_LINK_CONNECTION_H
+#define QV_LINK_CONNECTION_H
+
+#include <cstdint>
+
+// The thread routine (started by start-up with thread_start). Runs until
+// state.quit; returns 0.
+unsigned long network_thread(void* unused);
+
+// Takes the socket out of state.sock and closes it, if there was one. Safe
+// from either thread: the exchange makes sure a handle is closed only once.
+void close_link_socket();
+
+// Reads and handles one framed message from state.sock (the receive loop's
+// body). Returns 1 to go on, 0 when the link must end. Network thread only.
+int receive_one_message();
+
+#endif

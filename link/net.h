@@ -1,0 +1,28 @@
+// Non-portable TCP socket layer: Winsock 1.1 (WSOCK32) in link/net_win32.cpp,
+// BSD sockets in link/net_posix.cpp. IPv4 only, blocking sockets.
+// Addresses are in network byte order, as inet_addr gives them.
+#ifndef QV_LINK_NET_H
+#define QV_LINK_NET_H
+
+#include <cstdint>
+
+#include "app/client_state.h"  // NetSocket, NET_NO_SOCKET
+
+int net_startup();   // WSAStartup 1.1; returns 1 on success
+void net_cleanup();  // WSACleanup
+
+NetSocket net_tcp_socket();  // NET_NO_SOCKET on failure
+
+// inet_addr: a dotted address, or 0xFFFFFFFF ("no address") for anything else.
+uint32_t net_inet_addr(const char* text);
+// Looks the name up; stores the first IPv4 address and returns 1, or 0.
+int net_resolve(const char* name, uint32_t* address);
+
+int net_connect(NetSocket s, uint32_t address, uint16_t port);  // 1 when connected
+void net_set_nodelay(NetSocket s);                               // TCP_NODELAY on
+int net_send(NetSocket s, const void* data, int length);  // as send(): bytes sent, or <= 0
+int net_recv(NetSocket s, void* data, int length);        // as recv(): bytes, 0 closed, < 0 error
+// Closes the socket; a receive blocked on it in another thread fails.
+void net_close(NetSocket s);
+
+#endif

@@ -1,0 +1,53 @@
+// The settings record and the settings file QUORVANE.INI.
+//
+// One process-wide record, statically initialised to the defaults, loaded
+// once at start-up and saved only when the settings dialog is confirmed.
+#ifndef QV_SETTINGS_SETTINGS_H
+#define QV_SETTINGS_SETTINGS_H
+
+#include <cstdint>
+
+#include "app/sys.h"
+
+enum {
+    HOST_SIZE = 128,           // at most 127 characters
+    NAME_SIZE = 33,            // namn, nyckel: at most 32 characters
+    SETTINGS_PATH_SIZE = 260,  // MAX_PATH
+};
+
+struct Settings {
+    char host[HOST_SIZE];      // server address or name; empty: none known
+    int32_t port;              // 3300
+    int32_t bredd;             // requested picture width, 160..1024, 640
+    int32_t hojd;              // requested picture height, 120..768, 480
+    int32_t fps;               // requested frame rate, 5..60, 30
+    int32_t fullskarm;         // nonzero: full screen
+    int32_t ljud;              // nonzero: sound wanted
+    int32_t ljudfrekvens;      // requested sample rate, 22050
+    int32_t stereo;            // channel count: 2 when the file says nonzero, else 1
+    int32_t muskanslighet;     // percent applied to locked-mouse motion, 100
+    int32_t joystick;          // nonzero: joystick wanted
+    char namn[NAME_SIZE];      // the name given in the Hello
+    char nyckel[NAME_SIZE];    // the key given in the Hello
+};
+
+extern Settings settings;
+extern char settings_path[SETTINGS_PATH_SIZE];
+
+// Guards `settings` while the settings dialog writes it on the window
+// thread, so the network thread never reads a half-written host or name.
+// Held only for a copy; never together with another lock.
+extern Lock settings_lock;
+
+void load_settings();
+void save_settings();
+void write_int_setting(const char* key, int32_t value);
+
+// Copies the whole record under settings_lock (the network thread reads its
+// settings this way at every connection attempt).
+void settings_snapshot(Settings* copy);
+
+// Restores the defaults (for program start and tests).
+void settings_reset_defaults();
+
+#endif
