@@ -1,0 +1,91 @@
+// The socket layer on BSD sockets (the native build).
+#include "link/net.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+int net_startup() { return 1; }
+void net_cleanup() {}
+
+NetSocket net_tcp_socket() {
+    int s = socket(AF_INET, SOCK_STREAM, 0);
+    return s < 0 ? NET_NO_SOCKET : static_cast<NetSocket>(s);
+}
+
+uint32_t net_inet_addr(const char* text) {
+    in_addr address;
+    if (inet_aton(text, &address) == 0) return 0xFFFFFFFFu;
+    return address.s_addr;
+}
+
+int net_resolve(const char* name, uint32_t* address) {
+    // getaddrinfo rather than gethostbyname: it is safe to call from any thread.
+    addrinfo hints;
+    std::memset(&hints, 0, sizeof hints);
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(name, nullptr, &hints, &found) != 0 || found == nullptr) return 0;
+    int ok = 0;
+    for (addrinfo* a = found; a != nullptr; a = a->ai_next) {
+        if (a->ai_family == AF_INET && a->ai_addrlen >= sizeof(sockaddr_in)) {
+            *address = reinterpret_cast<sockaddr_in*>(a->ai_addr)->sin_addr.s_addr;
+            ok = 1;
+            break;
+        }
+    }
+    freeaddrinfo(found);
+    return ok;
+}
+
+int net_connect(NetSocket s, uint32_t address, uint16_t port) {
+    sockaddr_in target;
+    std::memset(&target, 0, sizeof target);
+    target.sin_family = AF_INET;
+    target.sin_port = htons(port);
+    target.sin_addr.s_addr = address;
+    int result;
+    do {
+        result = connect(static_cast<int>(s), reinterpret_cast<sockaddr*>(&target), sizeof target);
+    } while (result != 0 && errno == EINTR);
+    return result == 0 ? 1 : 0;
+}
+
+void net_set_nodelay(NetSocket s) {
+    int one = 1;
+    setsockopt(static_cast<int>(s), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+}
+
+int net_send(NetSocket s, const void* data, int length) {
+    if (s == NET_NO_SOCKET) return -1;
+    ssize_t result;
+    // MSG_NOSIGNAL: a peer that has gone away must fail the send, not kill
+    // the process with SIGPIPE.
+    do {
+        result = send(static_cast<int>(s), data, static_cast<size_t>(length), MSG_NOSIGNAL);
+    } while (result < 0 && errno == EINTR);
+    return static_cast<int>(result);
+}
+
+int net_recv(NetSocket s, void* data, int length) {
+    if (s == NET_NO_SOCKET) return -1;
+    ssize_t result;
+    do {
+        result = recv(static_cast<int>(s), data, static_cast<size_t>(length), 0);
+    } while (result < 0 && errno == EINTR);
+    return static_cast<int>(result);
+}
+
+void net_close(NetSocket s) {
+    if (s == NET_NO_SOCKET) return;
+    // close() alone does not wake a recv() blocked on the socket in another
+    // thread on Linux; shutdown() does, and the recv then returns 0.
+    shutdown(static_cast<int>(s), SHUT_RDWR);
+    close(static_cast<int>(s));
+}

@@ -1,0 +1,223 @@
+// The framed wire protocol: sending, receiving and the message layouts.
+//
+//   +--------+--------+------------------+
+//   | length | type   | payload          |   length: u32 little-endian,
+//   | 4 B LE | 1 B    | length bytes     |   payload bytes after the header
+//   +--------+--------+------------------+
+//
+// The next header follows the last payload byte; nothing else is framed.
+// Every integer in a payload is little-endian; every text is UTF-8 without
+// a terminator.
+#include "link/wire.h"
+
+#include <cstring>
+
+#include "app/client_state.h"
+#include "link/net.h"
+#include "link/wire_text.h"
+#include "settings/settings.h"
+
+void put_u32le(uint8_t* destination, uint32_t value) {
+    destination[0] = static_cast<uint8_t>(value);
+    destination[1] = static_cast<uint8_t>(value >> 8);
+    destination[2] = static_cast<uint8_t>(value >> 16);
+    destination[3] = static_cast<uint8_t>(value >> 24);
+}
+
+void put_u16le(uint8_t* destination, uint16_t value) {
+    destination[0] = static_cast<uint8_t>(value);
+    destination[1] = static_cast<uint8_t>(value >> 8);
+}
+
+uint32_t get_u32le(const uint8_t* source) {
+    return static_cast<uint32_t>(source[0]) | (static_cast<uint32_t>(source[1]) << 8) |
+           (static_cast<uint32_t>(source[2]) << 16) | (static_cast<uint32_t>(source[3]) << 24);
+}
+
+uint16_t get_u16le(const uint8_t* source) {
+    return static_cast<uint16_t>(source[0] | (source[1] << 8));
+}
+
+// --- Sending and receiving ------------------------------------------------
+
+void send_message_locked(uint8_t type, const uint8_t* payload, uint32_t length) {
+    if (state.connected.load() == 0) return;
+    uint8_t header[WIRE_HEADER_SIZE];
+    put_u32le(header, length);
+    header[4] = type;
+    NetSocket s = state.sock.load();
+    // The header goes out in one send; a partial header cannot be resumed
+    // without corrupting the stream, so it ends the link instead.
+    if (net_send(s, header, WIRE_HEADER_SIZE) != WIRE_HEADER_SIZE) {
+        state.connected.store(0);
+        return;
+    }
+    uint32_t sent = 0;
+    while (state.connected.load() != 0 && sent < length) {
+        uint32_t remaining = length - sent;
+        // Chunks stay far below INT_MAX whatever the payload length.
+        int chunk = remaining > 0x100000u ? 0x100000 : static_cast<int>(remaining);
+        int result = net_send(s, payload + sent, chunk);
+        if (result <= 0) {
+            state.connected.store(0);
+            return;
+        }
+        sent += static_cast<uint32_t>(result);
+    }
+}
+
+void send_message(uint8_t type, const uint8_t* payload, uint32_t length) {
+    if (state.connected.load() == 0) return;
+    lock_enter(&state.send_lock);
+    send_message_locked(type, payload, length);
+    lock_leave(&state.send_lock);
+}
+
+int recv_exact(uint8_t* buffer, uint32_t n) {
+    uint32_t got = 0;
+    while (got < n) {
+        uint32_t remaining = n - got;
+        int chunk = remaining > 0x100000u ? 0x100000 : static_cast<int>(remaining);
+        int result = net_recv(state.sock.load(), buffer + got, chunk);
+        if (result <= 0) return 0;
+        got += static_cast<uint32_t>(result);
+    }
+    return 1;
+}
+
+// --- Client messages --------------------------------------------------------
+//
+// Hello, 80 bytes, zero-filled first:
+//   0 "QV98"  4 u8 1  5 u8 0  6 u16 bredd  8 u16 hojd  10 u8 fps
+//   11 u32 sample rate (0: no sound)  15 u8 channels
+//   16 namn, 32 bytes UTF-8 zero-padded  48 nyckel, the same
+
+int build_hello(const Settings* s, uint8_t payload[HELLO_SIZE]) {
+    std::memset(payload, 0, HELLO_SIZE);
+    payload[0] = 'Q';
+    payload[1] = 'V';
+    payload[2] = '9';
+    payload[3] = '8';
+    payload[4] = 1;
+    payload[5] = 0;
+    put_u16le(payload + 6, static_cast<uint16_t>(s->bredd));
+    put_u16le(payload + 8, static_cast<uint16_t>(s->hojd));
+    payload[10] = static_cast<uint8_t>(s->fps);
+    put_u32le(payload + 11, s->ljud != 0 ? static_cast<uint32_t>(s->ljudfrekvens) : 0u);
+    payload[15] = static_cast<uint8_t>(s->stereo);
+    to_wire_text(s->namn, payload + 16, 32);
+    to_wire_text(s->nyckel, payload + 48, 32);
+    return HELLO_SIZE;
+}
+
+// Key, 4 bytes: u8 virtual key, u16 scan code (bit 8: extended), u8 down.
+int build_key(uint8_t payload[4], uint8_t vk, uint16_t scan, uint8_t down) {
+    payload[0] = vk;
+    put_u16le(payload + 1, scan);
+    payload[3] = down;
+    return 4;
+}
+
+int build_char(uint8_t payload[2], uint16_t code) {
+    put_u16le(payload, code);
+    return 2;
+}
+
+int build_mouse_delta(uint8_t payload[4], int16_t dx, int16_t dy) {
+    put_u16le(payload, static_cast<uint16_t>(dx));
+    put_u16le(payload + 2, static_cast<uint16_t>(dy));
+    return 4;
+}
+
+int build_mouse_pos(uint8_t payload[4], uint16_t x, uint16_t y) {
+    put_u16le(payload, x);
+    put_u16le(payload + 2, y);
+    return 4;
+}
+
+int build_mouse_button(uint8_t payload[2], uint8_t button, uint8_t down) {
+    payload[0] = button;
+    payload[1] = down;
+    return 2;
+}
+
+int build_mouse_wheel(uint8_t payload[2], int16_t delta) {
+    put_u16le(payload, static_cast<uint16_t>(delta));
+    return 2;
+}
+
+// Gamepad, 18 bytes: six s16 axes (X Y Z R U V), u32 buttons, u16 hat.
+int build_gamepad(uint8_t payload[18], const GamepadState* pad) {
+    for (int i = 0; i < 6; i++) put_u16le(payload + 2 * i, static_cast<uint16_t>(pad->axes[i]));
+    put_u32le(payload + 12, pad->buttons);
+    put_u16le(payload + 16, pad->pov);
+    return 18;
+}
+
+int build_launch_app(uint8_t payload[2], uint16_t id) {
+    put_u16le(payload, id);
+    return 2;
+}
+
+// WebAddress, 1 + n bytes: u8 0, then at most 509 bytes of UTF-8.
+int build_web_address(uint8_t payload[WEB_ADDRESS_MAX], const char* text) {
+    payload[0] = 0;
+    return 1 + to_wire_text(text, payload + 1, WEB_ADDRESS_MAX);
+}
+
+int build_ping(uint8_t payload[4], uint32_t tick) {
+    put_u32le(payload, tick);
+    return 4;
+}
+
+int build_frame_ack(uint8_t payload[4], uint32_t frame_id) {
+    put_u32le(payload, frame_id);
+    return 4;
+}
+
+// --- Server messages ----------------------------------------------------------
+//
+// StreamSetup, at least 45 bytes:
+//   2 u16 width  4 u16 height  7 s32 sample rate  11 u8 channels
+//   13 32 bytes UTF-8 status text (ends at the first zero byte)
+//   (bytes 0-1, 6 and 12 are not read)
+
+int read_stream_setup(const uint8_t* payload, uint32_t length, StreamSetupFields* out) {
+    if (length < STREAM_SETUP_MIN) return 0;
+    out->width = get_u16le(payload + 2);
+    out->height = get_u16le(payload + 4);
+    out->sample_rate = static_cast<int32_t>(get_u32le(payload + 7));
+    out->channels = payload[11];
+    out->text = payload + 13;
+    return 1;
+}
+
+// StreamState, at least 3 bytes: u8 stream mode, u8 pointer mode, u8 kind.
+int read_stream_state(const uint8_t* payload, uint32_t length, StreamStateFields* out) {
+    if (length < STREAM_STATE_MIN) return 0;
+    out->stream_mode = payload[0];
+    out->pointer_mode = payload[1];
+    out->app_kind = payload[2];
+    return 1;
+}
+
+// Pong, at least 4 bytes: the u32 of a Ping, unchanged.
+int read_pong(const uint8_t* payload, uint32_t length, uint32_t* value) {
+    if (length < PONG_MIN) return 0;
+    *value = get_u32le(payload);
+    return 1;
+}
+
+// VideoFrame, at least 17 bytes:
+//   0 u32 frame number  4 u16 width  6 u16 height  8 not read
+//   9 u32 raw size (inflated block stream)  13..16 not read  17 zlib body
+int read_video_frame_header(const uint8_t* payload, uint32_t length, VideoFrameHeader* out) {
+    if (length < VIDEO_FRAME_MIN) return 0;
+    out->frame_id = get_u32le(payload);
+    out->width = get_u16le(payload + 4);
+    out->height = get_u16le(payload + 6);
+    out->raw_size = get_u32le(payload + 9);
+    out->compressed = payload + VIDEO_FRAME_MIN;
+    out->compressed_length = length - VIDEO_FRAME_MIN;
+    return 1;
+}
