@@ -36,10 +36,20 @@ extern char settings_path[SETTINGS_PATH_SIZE];
 
 // Guards `settings` while the settings dialog writes it on the window
 // thread, so the network thread never reads a half-written host or name.
-// Held only for a copy; never together with another lock.
+// Held only for a copy; never together with another lock. Made by the first
+// load_settings, settings_snapshot or settings_reset_defaults, which
+// start-up reaches on the window thread before the network thread exists.
 extern Lock settings_lock;
 
+// Finds QUORVANE.INI beside the program, reads it and applies the bounds.
 void load_settings();
+// The same for a given file (load_settings's second half; tests use it).
+// A path that does not fit settings_path is replaced by the file name alone.
+void load_settings_from(const char* path);
+// The settings file's name for a program file name: its folder (up to the
+// last backslash) and QUORVANE.INI; the name alone when there is no
+// backslash or when the folder is too long to leave room for the name.
+void make_settings_path(const char* program_file, char out[SETTINGS_PATH_SIZE]);
 void save_settings();
 void write_int_setting(const char* key, int32_t value);
 
