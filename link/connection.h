@@ -16,4 +16,9 @@ void close_link_socket();
 // body). Returns 1 to go on, 0 when the link must end. Network thread only.
 int receive_one_message();
 
+// The receive buffer's capacity in bytes (0 before the first message). It
+// grows to L + 65536 when a payload of L bytes needs more than capacity - 1
+// and never shrinks. For tests and diagnostics.
+uint32_t receive_buffer_capacity();
+
 #endif
