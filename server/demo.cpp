@@ -77,7 +77,7 @@ int InputView::apply(uint8_t type, const uint8_t* p, uint32_t length) {
         if (length < 4) return 0;
         char buf[96];
         uint16_t scan = read_u16(p + 1);
-        std::snprintf(buf, sizeof buf, " (%02X) skan %03X %s", p[0], scan & 0x1FF, p[3] ? "ned" : "upp");
+        std::snprintf(buf, sizeof buf, " %s  %02X/%03X", p[3] ? "ned" : "upp", p[0], scan & 0x1FF);
         last_key = key_name(p[0]) + buf;
         if (p[3]) key_presses++;
         return 1;
@@ -194,7 +194,7 @@ void DemoScene::draw_static(Canvas& c) {
     c.frame_rect(px, 72, c.width - px - 8, c.height - 72 - 28, t.dim);
     c.draw_text(8, c.height - 18, "F9 = tillbaka till menyn   F8 = pekare/låst mus", t.dim, 1);
     if (entry_.kind == 3) c.draw_text(px + 8, 80, "Adress (F6 ändrar):", t.dim, 2);
-    else c.draw_text(px + 8, 80, "Det här tar servern emot:", t.dim, 2);
+    else c.draw_text(px + 8, 80, "Servern tar emot:", t.dim, 2);
 }
 
 void DemoScene::draw_band(Canvas& c, double seconds) {
@@ -286,7 +286,7 @@ void DemoScene::draw_input(Canvas& c, double seconds, const InputView& in) {
         y += line - 10;
     }
     c.draw_text(x, y, "Tangent:", t.dim, 2);
-    c.draw_text(x + 8 * 12, y, in.last_key.empty() ? "-" : in.last_key, t.text, 1);
+    c.draw_text(x + 9 * 12, y, in.last_key.empty() ? "-" : in.last_key, t.text, 2);
     y += line;
     // The typed characters, the last 24 on screen, with a blinking cursor.
     c.draw_text(x, y, "Text:", t.dim, 2);

@@ -43,8 +43,8 @@ struct InputView {
     std::string web_address;           // the address the page shows
     std::deque<std::string> web_history;  // last WebAddress messages received
 
-    static const size_t TYPED_KEEP = 40;
-    static const size_t WEB_KEEP = 4;
+    static constexpr size_t TYPED_KEEP = 40;
+    static constexpr size_t WEB_KEEP = 4;
 
     // Applies one client input message (types 65..71, 73); returns 1 when
     // it was one of them and long enough.

@@ -1,0 +1,47 @@
+// Decodes the server's VideoFrame bodies with the client's own decoder, the
+// way the client does: a new black picture for every size change, then
+// inflate and decode_blocks on top of what earlier frames left.
+#ifndef QV_TESTS_SUPPORT_SERVER_DECODE_H
+#define QV_TESTS_SUPPORT_SERVER_DECODE_H
+
+#include <zlib.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "media/codec.h"
+
+struct ClientPicture {
+    int width = 0, height = 0, pitch = 0;
+    std::vector<uint16_t> pixels;  // rows `pitch` apart; pitch > width catches row mix-ups
+    std::vector<uint8_t> stream;   // the last inflated block stream
+
+    // 1 when the body inflated and every block decoded.
+    int apply(const std::vector<uint8_t>& body) {
+        if (body.size() < 17) return 0;
+        int w = body[4] | (body[5] << 8), h = body[6] | (body[7] << 8);
+        uint32_t raw = uint32_t(body[9]) | (uint32_t(body[10]) << 8) | (uint32_t(body[11]) << 16) |
+                       (uint32_t(body[12]) << 24);
+        if (w != width || h != height || pixels.empty()) {
+            width = w;
+            height = h;
+            pitch = w + 3;
+            pixels.assign(size_t(pitch) * size_t(h), 0);
+        }
+        stream.assign(raw, 0);
+        uLongf n = raw;
+        if (uncompress(stream.data(), &n, body.data() + 17, uLong(body.size() - 17)) != Z_OK) return 0;
+        stream.resize(n);
+        return decode_blocks(stream.data(), uint32_t(n), pixels.data(), width, height, pitch) == 0;
+    }
+
+    // The picture without the pitch padding.
+    std::vector<uint16_t> visible() const {
+        std::vector<uint16_t> out;
+        for (int y = 0; y < height; y++)
+            out.insert(out.end(), pixels.begin() + long(y) * pitch, pixels.begin() + long(y) * pitch + width);
+        return out;
+    }
+};
+
+#endif
