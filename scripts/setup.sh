@@ -56,11 +56,19 @@ for alt in i686-w64-mingw32-gcc i686-w64-mingw32-g++; do
     fi
 done
 
+# zlib's source for the Windows build (compiled for i586 by cmake/windows.cmake).
+bash "$(dirname "$0")/fetch-zlib.sh" /var/cache/quorvane/zlib
+
 # A Wine prefix, made once per machine.
 export WINEPREFIX="${WINEPREFIX:-/root/.wine-quorvane}"
 export WINEDEBUG=-all
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1 || true
+    WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY= wineboot -i >/dev/null 2>&1 || true
     wineserver -w || true
+fi
+# A crashing test program reports on the console instead of opening a dialog.
+if [ ! -f "$WINEPREFIX/.quorvane-nocrashdialog" ]; then
+    DISPLAY= wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1 &&
+        wineserver -w && touch "$WINEPREFIX/.quorvane-nocrashdialog" || true
 fi
 echo "setup: done"
