@@ -105,7 +105,11 @@ if(qv_unit_tests)
   target_link_libraries(qv_stubs PUBLIC qv_core)
 
   add_executable(quorvane_tests ${qv_unit_tests} ${qv_test_support})
-  target_compile_options(quorvane_tests PRIVATE ${QV_WARNINGS})
+  # GCC 12 for i686 reports false -Warray-bounds and -Wstringop-* inside libstdc++'s
+  # vector::insert at -O2 (a byte vector grown by insert at its end); the
+  # product code keeps the warning.
+  target_compile_options(quorvane_tests PRIVATE ${QV_WARNINGS}
+    -Wno-array-bounds -Wno-stringop-overread -Wno-stringop-overflow)
   target_link_libraries(quorvane_tests PRIVATE qv_stubs qv_core gtest gtest_main
     wsock32 winmm gdi32 user32 kernel32)
   target_link_options(quorvane_tests PRIVATE -static)
