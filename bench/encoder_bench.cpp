@@ -1,0 +1,110 @@
+// Encoder benchmark: time to encode one frame and compressed bytes per
+// frame, for the demo's animation and for full-screen noise, at 640 x 480
+// and 800 x 600.
+//
+//   encoder_bench [frames]     (default 120 frames per case)
+//
+// The demo case encodes consecutive frames of the animation at 30 frames a
+// second (what a client sees while an entry runs); its first frame, which
+// repaints everything, is reported on its own. The noise case is a new
+// random picture every frame: every block changes and nothing compresses.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "server/demo.h"
+#include "server/encoder.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double ms_since(Clock::time_point t) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
+}
+
+struct Result {
+    double encode_ms = 0, render_ms = 0;
+    double bytes = 0;
+    double first_ms = 0, first_bytes = 0;
+    uint64_t blocks[6] = {};
+};
+
+Result run(const char* content, int width, int height, int frames, const qvs::EncoderOptions& options) {
+    Result r;
+    qvs::FrameEncoder encoder(options);
+    std::vector<uint8_t> body;
+    qvs::Canvas canvas;
+    canvas.resize(width, height);
+    qvs::DemoScene scene(*qvs::find_demo_entry(1), width, height);
+    qvs::InputView input;
+    input.typed = U"Hej fr\u00E5n benchmarken";
+    input.have_pointer = true;
+    std::mt19937 rng(1);
+    bool noise = std::string(content) == "noise";
+    for (int i = 0; i <= frames; i++) {
+        auto t0 = Clock::now();
+        if (noise) {
+            for (uint16_t& px : canvas.pixels) px = uint16_t(rng() & 0x7FFF);
+        } else {
+            input.pointer_x = (i * 7) % width;
+            input.pointer_y = (i * 5) % height;
+            char clock[16];
+            std::snprintf(clock, sizeof clock, "12:%02d:%02d", (i / 1800) % 60, (i / 30) % 60);
+            scene.render(i / 30.0, clock, input, canvas);
+        }
+        double render = ms_since(t0);
+        qvs::EncodeStats stats;
+        auto t1 = Clock::now();
+        encoder.encode(uint32_t(i + 1), canvas.pixels.data(), width, height, body, &stats);
+        double encode = ms_since(t1);
+        if (i == 0) {
+            r.first_ms = encode;
+            r.first_bytes = double(body.size());
+            continue;
+        }
+        r.encode_ms += encode;
+        r.render_ms += render;
+        r.bytes += double(body.size());
+        for (int t = 0; t < 6; t++) r.blocks[t] += stats.blocks[t];
+    }
+    r.encode_ms /= frames;
+    r.render_ms /= frames;
+    r.bytes /= frames;
+    return r;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int frames = argc > 1 ? std::atoi(argv[1]) : 120;
+    if (frames < 1) frames = 1;
+    std::printf("%d frames per case; times are per frame (mean), bytes are VideoFrame bodies\n\n", frames);
+    std::printf("%-7s %-9s %-8s %4s | %9s %9s %10s | %8s %11s | %s\n", "content", "size", "mode", "zlib",
+                "render ms", "encode ms", "bytes", "first ms", "first bytes",
+                "blocks per frame: skip fill two four raw quad");
+    const int sizes[2][2] = {{640, 480}, {800, 600}};
+    for (const char* content : {"demo", "noise"}) {
+        for (auto& s : sizes) {
+            for (int lossy = 0; lossy < 2; lossy++) {
+                for (int level : {1, 6}) {
+                    qvs::EncoderOptions o;
+                    o.lossy = lossy != 0;
+                    o.zlib_level = level;
+                    Result r = run(content, s[0], s[1], frames, o);
+                    char size[16];
+                    std::snprintf(size, sizeof size, "%dx%d", s[0], s[1]);
+                    std::printf("%-7s %-9s %-8s %4d | %9.2f %9.2f %10.0f | %8.2f %11.0f |", content, size,
+                                lossy ? "lossy" : "lossless", level, r.render_ms, r.encode_ms, r.bytes, r.first_ms,
+                                r.first_bytes);
+                    for (int t = 0; t < 6; t++) std::printf(" %.0f", double(r.blocks[t]) / frames);
+                    std::printf("\n");
+                }
+            }
+        }
+    }
+    return 0;
+}
