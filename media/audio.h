@@ -15,8 +15,12 @@ enum {
 // nothing when ljud is 0 or rate <= 0), and queue PCM bytes.
 void audio_open(int32_t rate, int32_t channels);
 void audio_write(const uint8_t* data, uint32_t length);
-// Window thread at shutdown: closes for good; later opens and writes do nothing.
+// Window thread at shutdown, after the socket is closed: stops playing,
+// gives the device and the buffers back, and closes for good: an open or
+// write running on the network thread is waited for, and later ones do
+// nothing. (audio_open closes an open device itself before it re-opens.)
 void audio_close();
+// The same as audio_close.
 void audio_shutdown();
 
 // Whether a device is open, and its format as last opened successfully.

@@ -44,66 +44,152 @@ static inline uint16_t read_u16(const uint8_t* p) {
     return static_cast<uint16_t>(p[0] | (p[1] << 8));
 }
 
+static inline uint64_t read_u64(const uint8_t* p) {
+    uint64_t value;
+    std::memcpy(&value, p, 8);
+    return value;
+}
+
 static inline uint32_t read_u32(const uint8_t* p) {
     return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
            (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
 uint16_t mix_rgb555(uint16_t a, uint16_t b, int wa, int wb) {
-    int red = (wa * ((a >> 10) & 31) + wb * ((b >> 10) & 31) + 1) / 3;
-    int green = (wa * ((a >> 5) & 31) + wb * ((b >> 5) & 31) + 1) / 3;
-    int blue = (wa * (a & 31) + wb * (b & 31) + 1) / 3;
+    unsigned ua = static_cast<unsigned>(wa), ub = static_cast<unsigned>(wb);
+    unsigned red = (ua * ((a >> 10) & 31u) + ub * ((b >> 10) & 31u) + 1) / 3;
+    unsigned green = (ua * ((a >> 5) & 31u) + ub * ((b >> 5) & 31u) + 1) / 3;
+    unsigned blue = (ua * (a & 31u) + ub * (b & 31u) + 1) / 3;
     return static_cast<uint16_t>(((red & 31) << 10) | ((green & 31) << 5) | (blue & 31));
 }
 
 // The drawing of one whole 8 x 8 block at `out` (rows `pitch` pixels
-// apart). The payload has already been checked to be complete.
+// apart). The payload has already been checked to be complete. Rows are
+// put together in registers, four pixels to a 64-bit word, and stored
+// whole; on the 32-bit target each word is two 32-bit stores.
 
-static inline void draw_fill(const uint8_t* p, uint16_t* out, ptrdiff_t pitch) {
-    uint32_t pair = read_u16(p) * 0x00010001u;
-    uint32_t row[4] = {pair, pair, pair, pair};
-    for (int r = 0; r < BLOCK_SIDE; r++) std::memcpy(out + r * pitch, row, sizeof row);
+static inline void store4(uint16_t* out, uint64_t four_pixels) {
+    std::memcpy(out, &four_pixels, 8);
 }
 
-static inline void draw_two_color(const uint8_t* p, uint16_t* out, ptrdiff_t pitch) {
-    uint16_t colour[2] = {read_u16(p), read_u16(p + 2)};
+static inline uint64_t spread4(uint16_t colour) { return colour * 0x0001000100010001ull; }
+
+static inline void draw_fill(const uint8_t* p, uint16_t* out, ptrdiff_t pitch) {
+    uint64_t four = spread4(read_u16(p));
+#pragma GCC unroll 8
     for (int r = 0; r < BLOCK_SIDE; r++) {
-        unsigned mask = p[4 + r];
-        uint16_t row[BLOCK_SIDE];
-        for (int k = 0; k < BLOCK_SIDE; k++) row[k] = colour[(mask >> k) & 1];
-        std::memcpy(out + r * pitch, row, sizeof row);
+        store4(out + r * pitch, four);
+        store4(out + r * pitch + 4, four);
     }
 }
 
-static inline void draw_four_color(const uint8_t* p, uint16_t* out, ptrdiff_t pitch) {
-    uint16_t palette[4] = {read_u16(p), read_u16(p + 2), read_u16(p + 4), read_u16(p + 6)};
-    const uint8_t* index = p + 8;
+// Four mask bits (bit 0 = leftmost pixel) as four 16-bit lanes of all ones
+// or all zeros.
+static const uint64_t mask_lanes[16] = {
+    0x0000000000000000ull, 0x000000000000FFFFull, 0x00000000FFFF0000ull, 0x00000000FFFFFFFFull,
+    0x0000FFFF00000000ull, 0x0000FFFF0000FFFFull, 0x0000FFFFFFFF0000ull, 0x0000FFFFFFFFFFFFull,
+    0xFFFF000000000000ull, 0xFFFF00000000FFFFull, 0xFFFF0000FFFF0000ull, 0xFFFF0000FFFFFFFFull,
+    0xFFFFFFFF00000000ull, 0xFFFFFFFF0000FFFFull, 0xFFFFFFFFFFFF0000ull, 0xFFFFFFFFFFFFFFFFull,
+};
+
+static inline void draw_two_color(const uint8_t* p, uint16_t* out, ptrdiff_t pitch) {
+    uint64_t c0 = spread4(read_u16(p));
+    uint64_t flip = c0 ^ spread4(read_u16(p + 2));  // C0 xor C1: turns C0 into C1
+#pragma GCC unroll 8
     for (int r = 0; r < BLOCK_SIDE; r++) {
-        unsigned bits = index[2 * r] | (index[2 * r + 1] << 8);
-        uint16_t row[BLOCK_SIDE];
-        for (int k = 0; k < BLOCK_SIDE; k++) row[k] = palette[(bits >> (2 * k)) & 3];
-        std::memcpy(out + r * pitch, row, sizeof row);
+        unsigned mask = p[4 + r];
+        store4(out + r * pitch, c0 ^ (flip & mask_lanes[mask & 15]));
+        store4(out + r * pitch + 4, c0 ^ (flip & mask_lanes[mask >> 4]));
+    }
+}
+
+// Four 2-bit indices (one byte, the leftmost pixel in the lowest pair) as
+// lane masks: `low` has the 16-bit lane of a pixel all ones when bit 0 of
+// its index is set, `high` when bit 1 is. Made by the compiler.
+struct IndexLanes {
+    uint64_t low[256];
+    uint64_t high[256];
+};
+
+static constexpr IndexLanes make_index_lanes() {
+    IndexLanes lanes{};
+    for (int byte = 0; byte < 256; byte++)
+        for (int k = 0; k < 4; k++) {
+            if ((byte >> (2 * k)) & 1) lanes.low[byte] |= 0xFFFFull << (16 * k);
+            if ((byte >> (2 * k + 1)) & 1) lanes.high[byte] |= 0xFFFFull << (16 * k);
+        }
+    return lanes;
+}
+
+static constexpr IndexLanes index_lanes = make_index_lanes();
+
+// A four-colour palette prepared for picking four pixels at once: with
+// P0..P3 each spread over four lanes, a pixel is
+// P0 ^ (bit0 ? P0^P1) ^ (bit1 ? P0^P2) ^ (bit0 & bit1 ? P0^P1^P2^P3).
+struct Palette4 {
+    uint64_t p0, d1, d2, d3;
+};
+
+static inline Palette4 palette4(uint32_t c0, uint32_t c1, uint32_t c2, uint32_t c3) {
+    Palette4 p;
+    p.p0 = spread4(static_cast<uint16_t>(c0));
+    p.d1 = spread4(static_cast<uint16_t>(c0 ^ c1));
+    p.d2 = spread4(static_cast<uint16_t>(c0 ^ c2));
+    p.d3 = spread4(static_cast<uint16_t>(c0 ^ c1 ^ c2 ^ c3));
+    return p;
+}
+
+static inline uint64_t pick4(const Palette4& p, unsigned indices) {
+    uint64_t low = index_lanes.low[indices], high = index_lanes.high[indices];
+    return p.p0 ^ (low & p.d1) ^ (high & p.d2) ^ (low & high & p.d3);
+}
+
+static inline void draw_four_color(const uint8_t* p, uint16_t* out, ptrdiff_t pitch) {
+    Palette4 palette = palette4(read_u16(p), read_u16(p + 2), read_u16(p + 4), read_u16(p + 6));
+    const uint8_t* index = p + 8;
+#pragma GCC unroll 8
+    for (int r = 0; r < BLOCK_SIDE; r++) {
+        store4(out + r * pitch, pick4(palette, index[2 * r]));
+        store4(out + r * pitch + 4, pick4(palette, index[2 * r + 1]));
     }
 }
 
 static inline void draw_raw(const uint8_t* p, uint16_t* out, ptrdiff_t pitch) {
     // The stream is little-endian like the pixel memory of both targets.
+#pragma GCC unroll 8
     for (int r = 0; r < BLOCK_SIDE; r++) std::memcpy(out + r * pitch, p + 16 * r, 16);
 }
 
+// The two mixed colours of a quadrant, (2 E0 + E1 + 1) / 3 and
+// (E0 + 2 E1 + 1) / 3 per channel, computed for all three channels at once:
+// the channels are spread 21 bits apart in a 64-bit word, where the sums
+// (at most 94) and their products with 171 (below 2^14) cannot spill into
+// the next channel; (x * 171) >> 9 is x / 3 for every x up to 399.
+static inline uint64_t spread_channels(uint32_t c) {
+    return (c & 0x1Fu) | (static_cast<uint64_t>(c & 0x3E0u) << 16) |
+           (static_cast<uint64_t>(c & 0x7C00u) << 32);
+}
+
+static inline uint32_t thirds_of(uint64_t sums) {
+    uint64_t t = (sums * 171) >> 9;
+    return static_cast<uint32_t>(t & 0x1Fu) | (static_cast<uint32_t>(t >> 16) & 0x3E0u) |
+           (static_cast<uint32_t>(t >> 32) & 0x7C00u);
+}
+
 static inline void draw_quad(const uint8_t* p, uint16_t* out, ptrdiff_t pitch) {
+    const uint64_t ones = 1 | (1ull << 21) | (1ull << 42);
+#pragma GCC unroll 4
     for (int q = 0; q < 4; q++) {
         const uint8_t* quadrant = p + 8 * q;
-        uint16_t e0 = read_u16(quadrant);
-        uint16_t e1 = read_u16(quadrant + 2);
-        uint16_t palette[4] = {e0, e1, mix_rgb555(e0, e1, 2, 1), mix_rgb555(e0, e1, 1, 2)};
-        uint32_t m = read_u32(quadrant + 4);
+        uint32_t e0 = read_u16(quadrant);
+        uint32_t e1 = read_u16(quadrant + 2);
+        uint64_t s0 = spread_channels(e0), s1 = spread_channels(e1);
+        Palette4 palette = palette4(e0, e1, thirds_of(2 * s0 + s1 + ones),
+                                    thirds_of(s0 + 2 * s1 + ones));
         uint16_t* corner = out + (q >> 1) * 4 * pitch + (q & 1) * 4;
-        for (int r = 0; r < 4; r++) {
-            uint16_t row[4];
-            for (int k = 0; k < 4; k++) row[k] = palette[(m >> (2 * (4 * r + k))) & 3];
-            std::memcpy(corner + r * pitch, row, sizeof row);
-        }
+        // Byte r of the index word holds the indices of quadrant row r.
+#pragma GCC unroll 4
+        for (int r = 0; r < 4; r++) store4(corner + r * pitch, pick4(palette, quadrant[4 + r]));
     }
 }
 
@@ -140,26 +226,72 @@ int decode_blocks(const uint8_t* stream, uint32_t length, uint16_t* pixels,
         int32_t y0 = static_cast<int32_t>(by) * 8;
         int32_t visible_rows = height - y0 < 8 ? height - y0 : 8;
         uint16_t* row_start = pixels + static_cast<ptrdiff_t>(y0) * pitch;
-        for (uint32_t bx = 0; bx < columns; bx++, block++) {
+        uint32_t bx = 0;
+
+        // Whole blocks: straight into the picture. Each case checks that its
+        // payload is there before it reads it.
+        if (visible_rows == 8) {
+            uint16_t* out = row_start;
+            for (; bx < full_columns; bx++, block++, out += 8) {
+                // Unchanged areas come in runs: pass eight SKIP blocks at a
+                // time while the row has them.
+                while (full_columns - bx >= 8 && read_u64(type_of + block) == 0) {
+                    bx += 8;
+                    block += 8;
+                    out += 64;
+                }
+                if (bx == full_columns) break;
+                unsigned type = type_of[block];
+                if (type == BLOCK_SKIP) continue;
+                const uint8_t* payload = stream + cursor;
+                uint32_t left = length - cursor;
+                switch (type) {
+                case BLOCK_FILL:
+                    if (left < 2) return -1;
+                    draw_fill(payload, out, pitch);
+                    cursor += 2;
+                    break;
+                case BLOCK_TWO_COLOR:
+                    if (left < 12) return -1;
+                    draw_two_color(payload, out, pitch);
+                    cursor += 12;
+                    break;
+                case BLOCK_FOUR_COLOR:
+                    if (left < 24) return -1;
+                    draw_four_color(payload, out, pitch);
+                    cursor += 24;
+                    break;
+                case BLOCK_RAW:
+                    if (left < 128) return -1;
+                    draw_raw(payload, out, pitch);
+                    cursor += 128;
+                    break;
+                case BLOCK_QUAD:
+                    if (left < 32) return -1;
+                    draw_quad(payload, out, pitch);
+                    cursor += 32;
+                    break;
+                default: return -1;
+                }
+            }
+        }
+
+        // Blocks cut by the right or bottom edge: drawn whole into a scratch
+        // block, of which the visible part is copied.
+        for (; bx < columns; bx++, block++) {
             unsigned type = type_of[block];
             if (type == BLOCK_SKIP) continue;
             if (type > BLOCK_TYPE_LAST) return -1;
             uint32_t size = block_payload_size[type];
             if (size > length - cursor) return -1;
-            const uint8_t* payload = stream + cursor;
+            uint16_t scratch[64];
+            draw_block(static_cast<int>(type), stream + cursor, scratch, 8);
             cursor += size;
-
-            uint16_t* out = row_start + bx * 8;
             int32_t visible_columns = bx < full_columns ? 8 : edge_width;
-            if (visible_columns == 8 && visible_rows == 8) {
-                draw_block(static_cast<int>(type), payload, out, pitch);
-            } else {
-                uint16_t scratch[64];
-                draw_block(static_cast<int>(type), payload, scratch, 8);
-                for (int32_t r = 0; r < visible_rows; r++)
-                    std::memcpy(out + static_cast<ptrdiff_t>(r) * pitch, scratch + 8 * r,
-                                static_cast<size_t>(visible_columns) * 2);
-            }
+            uint16_t* out = row_start + bx * 8;
+            for (int32_t r = 0; r < visible_rows; r++)
+                std::memcpy(out + static_cast<ptrdiff_t>(r) * pitch, scratch + 8 * r,
+                            static_cast<size_t>(visible_columns) * 2);
         }
     }
     return 0;
