@@ -50,11 +50,6 @@ static inline uint64_t read_u64(const uint8_t* p) {
     return value;
 }
 
-static inline uint32_t read_u32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
 uint16_t mix_rgb555(uint16_t a, uint16_t b, int wa, int wb) {
     unsigned ua = static_cast<unsigned>(wa), ub = static_cast<unsigned>(wb);
     unsigned red = (ua * ((a >> 10) & 31u) + ub * ((b >> 10) & 31u) + 1) / 3;

@@ -18,3 +18,8 @@ export WINEDEBUG=-all
 cmake -S . -B build/win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i586.cmake
 cmake --build build/win -j "$jobs"
 ctest --test-dir build/win --output-on-failure -j "$jobs"
+
+# --- Short fuzzing (fuzz helper) ------------------------------------------
+# Every fuzz target (clang, libFuzzer, ASan, UBSan) for 12 s on its corpus;
+# any fault fails the run. The long run is one command: bash fuzz/run.sh 600
+bash fuzz/run.sh 12

@@ -86,13 +86,34 @@ static void read_file(const char* path, FileText* out) {
     FILE* f = std::fopen(path, "rb");
     if (f == nullptr) return;
     out->exists = 1;
-    char* data = static_cast<char*>(std::malloc(PROFILE_FILE_LIMIT + 1));
+    // Room for the file as it is (every key read reads it again, and a
+    // settings file is a few hundred bytes), or for the limit and one byte
+    // more, which tells a longer file, when its size cannot be had.
+    size_t room = PROFILE_FILE_LIMIT + 1;
+    if (std::fseek(f, 0, SEEK_END) == 0) {
+        long end = std::ftell(f);
+        if (end >= 0 && end < static_cast<long>(PROFILE_FILE_LIMIT)) room = static_cast<size_t>(end) + 1;
+    }
+    std::rewind(f);
+    char* data = static_cast<char*>(std::malloc(room));
     if (data == nullptr) {
         std::fclose(f);
         out->over_limit = 1;  // cannot be looked at: treat as untouchable
         return;
     }
-    size_t total = std::fread(data, 1, PROFILE_FILE_LIMIT + 1, f);
+    size_t total = std::fread(data, 1, room, f);
+    if (total == room && room < PROFILE_FILE_LIMIT + 1u) {
+        // The file grew since its size was taken: read on, up to the limit.
+        char* larger = static_cast<char*>(std::realloc(data, PROFILE_FILE_LIMIT + 1));
+        if (larger == nullptr) {
+            std::free(data);
+            std::fclose(f);
+            out->over_limit = 1;
+            return;
+        }
+        data = larger;
+        total += std::fread(data + total, 1, PROFILE_FILE_LIMIT + 1 - total, f);
+    }
     if (std::ferror(f)) out->over_limit = 1;
     std::fclose(f);
     if (total > PROFILE_FILE_LIMIT) {
