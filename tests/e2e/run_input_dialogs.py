@@ -13,7 +13,9 @@ go into --out.
 
 import argparse
 import os
+import shutil
 import struct
+import subprocess
 import sys
 import tempfile
 import time
@@ -22,7 +24,7 @@ import traceback
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import (  # noqa: E402
     MSG_APP_LIST, MSG_CHAR, MSG_HELLO, MSG_KEY, MSG_LAUNCH_APP, MSG_MENU_REQUEST, MSG_MOUSE_BUTTON,
-    MSG_MOUSE_DELTA, MSG_MOUSE_POS, MSG_MOUSE_WHEEL, MSG_SERVER_TEXT, MSG_STREAM_SETUP,
+    MSG_MOUSE_DELTA, MSG_MOUSE_POS, MSG_MOUSE_WHEEL, MSG_PING, MSG_SERVER_TEXT, MSG_STREAM_SETUP,
     MSG_STREAM_STATE, MSG_WEB_ADDRESS, Checks, Client, Display, FakeServer, app_list, near,
     server_text, stream_setup, wait_for)
 
@@ -73,8 +75,26 @@ def parse_ini(text):
     return values
 
 
+def private_prefix(base, folder):
+    """A Wine prefix of this session's own that shares the base prefix's
+    drive_c. Every prefix has its own wineserver and desktop process, and a
+    desktop process takes its X display from the first program that starts
+    it; a prefix shared with other test runs (unit tests run with no display
+    at all) could hand this client a desktop without a screen. Only the
+    registry files are copied; Wine replaces them by renaming when it saves."""
+    os.makedirs(os.path.join(folder, 'dosdevices'))
+    for name in os.listdir(base):
+        path = os.path.join(base, name)
+        if name.endswith('.reg') or (name.startswith('.') and os.path.isfile(path)):
+            shutil.copy2(path, os.path.join(folder, name))
+    os.symlink(os.path.join(base, 'drive_c'), os.path.join(folder, 'drive_c'))
+    os.symlink('../drive_c', os.path.join(folder, 'dosdevices', 'c:'))
+    os.symlink('/', os.path.join(folder, 'dosdevices', 'z:'))
+    return folder
+
+
 class Session:
-    """One Xvfb screen, one fake server and one client."""
+    """One Xvfb screen, one fake server, one Wine prefix and one client."""
 
     def __init__(self, args, checks, ini, arguments=()):
         self.args = args
@@ -83,14 +103,28 @@ class Session:
         self.server = FakeServer()
         if ini is not None and ini.get('port') == 'SERVER':
             ini['port'] = self.server.port
-        self.client = Client(args.exe, self.display, args.scratch, ini, arguments)
+        base = os.environ.get('WINEPREFIX', '/root/.wine-quorvane')
+        self.prefix = private_prefix(base, tempfile.mkdtemp(prefix='wine-', dir=args.scratch) + '/p')
+        saved = os.environ.get('WINEPREFIX')
+        os.environ['WINEPREFIX'] = self.prefix  # read by the harness when it starts Wine
+        try:
+            self.client = Client(args.exe, self.display, args.scratch, ini, arguments)
+        finally:
+            if saved is None:
+                del os.environ['WINEPREFIX']
+            else:
+                os.environ['WINEPREFIX'] = saved
         self.main = None     # X window of the main window
         self.origin = None   # screen position of the main window's client area
 
     def close(self):
         self.client.stop()
+        # This session's own wineserver and desktop process end with it.
+        subprocess.run(['wineserver', '-k'], env=dict(os.environ, WINEPREFIX=self.prefix),
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=20)
         self.server.close()
         self.display.close()
+        shutil.rmtree(os.path.dirname(self.prefix), ignore_errors=True)
 
     def find(self, pattern, timeout=30):
         def search():
@@ -206,10 +240,13 @@ def scenario_keys(args, checks):
 
         mark = connection.mark()
         display.key('Control_R')
-        got = wait_input(connection, mark, 2, (MSG_KEY,))
-        checks.check('right Ctrl: vk 0x11 with the extended scan code 0x11D',
-                     [key_message(p) for _, _, p in got[:2]] == [(0x11, 0x11D, 1), (0x11, 0x11D, 0)],
-                     describe(got))
+        wait_input(connection, mark, 2, (MSG_KEY,))
+        time.sleep(0.2)
+        got = input_since(connection, mark, (MSG_KEY,))
+        keys = [key_message(p) for _, _, p in got]
+        checks.check('right Ctrl: vk 0x11 with the extended scan code 0x11D, press and release',
+                     (0x11, 0x11D, 1) in keys and (0x11, 0x11D, 0) in keys
+                     and keys.index((0x11, 0x11D, 1)) < keys.index((0x11, 0x11D, 0)), describe(got))
 
         # Characters beyond ASCII arrive as their Unicode code points:
         # Wine hands the ANSI window Windows-1252 codes (0xE5, 0x80), the
@@ -423,8 +460,8 @@ def scenario_address_bar(args, checks):
         checks.check('F6 opens the bar: its field inside (4, 4)-(636, 28)',
                      opened and box is not None and box[0] - ox >= 4 and box[1] - oy >= 4
                      and box[2] - ox <= WIDTH - 4 and box[3] - oy <= 28 and box[2] - ox > WIDTH - 12,
-                     'white box %r relative to the client area' % (
-                         None if box is None else (box[0] - ox, box[1] - oy, box[2] - ox, box[3] - oy)))
+                     'white box %r relative to the client area' % ((
+                         None if box is None else (box[0] - ox, box[1] - oy, box[2] - ox, box[3] - oy)),))
         # The pre-filled address is selected: a band of the selection colour.
         selected = shot.count(ox + 6, oy + 6, ox + 200, oy + 26, lambda p: p[2] > 100 and p[0] < 80)
         checks.check('the current address is shown selected', selected > 200, '%d pixels' % selected)
@@ -441,8 +478,13 @@ def scenario_address_bar(args, checks):
                      None if address is None else address.hex())
         checks.check('Enter closes the bar', wait_for(lambda: bar_pixels(session)[0] == 0, 5))
         time.sleep(0.2)
-        checks.check('Enter in the bar is not forwarded as a key',
-                     not input_since(connection, mark, (MSG_KEY, MSG_CHAR)))
+        # The key is released after the bar has closed, so its release
+        # reaches the main window like any other release; the press and the
+        # character never leave the bar.
+        got = input_since(connection, mark, (MSG_KEY, MSG_CHAR))
+        checks.check('Enter in the bar is not forwarded (at most its later release)',
+                     [(k, p) for _, k, p in got] in ([], [(MSG_KEY, bytes([0x0D, 0x1C, 0, 0]))]),
+                     describe(got))
 
         mark = connection.mark()
         display.key('x')
@@ -461,9 +503,10 @@ def scenario_address_bar(args, checks):
         display.key('Escape')
         checks.check('Esc closes the bar', wait_for(lambda: bar_pixels(session)[0] == 0, 5))
         time.sleep(0.3)
-        checks.check('Esc sends nothing (no WebAddress, no keys)',
+        got = input_since(connection, mark, (MSG_KEY, MSG_CHAR))
+        checks.check('Esc sends nothing (no WebAddress; no key but Esc\'s later release)',
                      not connection.since(mark, MSG_WEB_ADDRESS)
-                     and not input_since(connection, mark, (MSG_KEY, MSG_CHAR)),
+                     and [(k, p) for _, k, p in got] in ([], [(MSG_KEY, bytes([0x1B, 0x01, 0, 0]))]),
                      describe(connection.since(mark)))
 
         # The text kept from the last Enter is the pre-filled text: Enter
@@ -522,7 +565,7 @@ def check_dialog_picture(session, checks, window, name, cancel_text):
                  repr(face))
     # The OK and cancel buttons at (140, 226) and (228, 226), 80 x 26: their
     # dark text lies inside them.
-    dark = near((0, 0, 0), 60)
+    dark = near((0, 0, 0), 140)  # the text is smoothed: black and greys
     checks.check('text inside the OK and %s buttons' % cancel_text,
                  shot.count(x + 150, y + 230, x + 210, y + 248, dark) > 10
                  and shot.count(x + 238, y + 230, x + 298, y + 248, dark) > 10)
@@ -614,8 +657,8 @@ def scenario_first_run(args, checks):
 
 def scenario_first_run_cancel(args, checks):
     """No settings file at all: Esc in the dialog ends the program with exit
-    code 0 and writes nothing; the close box does the same."""
-    for how in ('Escape', 'close box'):
+    code 0 and writes nothing; closing the window (Alt+F4) does the same."""
+    for how in ('Escape', 'Alt+F4'):
         session = Session(args, checks, None)
         try:
             dialog = session.find(DIALOG_TITLE, 30)
@@ -626,7 +669,7 @@ def scenario_first_run_cancel(args, checks):
                 session.display.run('xdotool', 'type', '--delay', '30', '10.1.2.3')
                 session.display.key('Escape')
             else:
-                session.display.run('xdotool', 'windowclose', dialog)
+                session.display.key('alt+F4')
             code = session.client.wait_exit(15)
             checks.check('%s ends the program with exit code 0' % how, code == 0, 'exit code %r' % code)
             checks.check('%s: no QUORVANE.INI written' % how,
@@ -656,9 +699,10 @@ def scenario_settings_f10(args, checks):
             return
         time.sleep(0.3)
         check_dialog_picture(session, checks, dialog, 'e2e_settings_f10.png', 'Avbryt')
-        checks.check('the main window keeps running behind the dialog (Pings arrive)',
-                     connection.wait_message(MSG_KEY, 0.1, start=mark)[0] is None
-                     and wait_for(lambda: connection.since(mark, 75), 3))
+        ping_mark = connection.mark()
+        checks.check('the main window keeps running behind the dialog (its timer sends Pings)',
+                     wait_for(lambda: len(connection.since(ping_mark, MSG_PING)) >= 2, 4),
+                     describe(connection.since(mark)))
         display.run('xdotool', 'type', '--delay', '30', '10.9.9.9')
         display.key('Escape')
         checks.check('Esc closes the dialog', wait_for(lambda: session.find(DIALOG_TITLE, 0.2) is None, 5))
@@ -727,7 +771,7 @@ def main():
     parser.add_argument('--scenario', action='append', choices=sorted(SCENARIOS))
     args = parser.parse_args()
     os.makedirs(args.out, exist_ok=True)
-    args.scratch = tempfile.mkdtemp(prefix='e2e-', dir=args.out)
+    args.scratch = os.path.abspath(tempfile.mkdtemp(prefix='e2e-', dir=args.out))
     failed = []
     for name in args.scenario or list(SCENARIOS):
         checks = Checks(name)
