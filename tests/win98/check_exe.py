@@ -259,14 +259,24 @@ def check_constructors(path, objdump, findings):
     return True
 
 
-def libgcc_members(map_path):
-    """The libgcc.a members that the link pulled in, from the linker map."""
+def toolchain_members(map_path):
+    """The members of the compiler's and mingw's libraries (libgcc, the
+    static parts of libmsvcrt and the like) whose code the link pulled in,
+    from the linker map. Import stubs, which hold no code of their own, are
+    left out."""
     members = set()
+    pattern = re.compile(r"^ \.text\s+0x[0-9a-f]+\s+0x([0-9a-f]+)\s+(\S*/)?(lib[^/(]+\.a)\(([^)]+)\)")
     with open(map_path, encoding="latin-1") as f:
         for line in f:
-            match = re.search(r"libgcc\.a\(([^)]+)\)", line)
-            if match:
-                members.add(match.group(1))
+            match = pattern.match(line)
+            if not match or int(match.group(1), 16) == 0:
+                continue
+            archive, member = match.group(3), match.group(4)
+            if archive.startswith("libqv_"):
+                continue
+            if re.fullmatch(r"lib\w+s\d+\.o", member):
+                continue  # an import stub (jump to the import table)
+            members.add("%s(%s)" % (archive, member))
     return sorted(members)
 
 
@@ -298,7 +308,7 @@ def main():
     parser.add_argument("exe", nargs="+")
     parser.add_argument("--objdump", default="i686-w64-mingw32-objdump")
     parser.add_argument("--exports", default=os.path.join(here, "exports"))
-    parser.add_argument("--map", help="linker map: list the libgcc members linked in")
+    parser.add_argument("--map", help="linker map: list the library code linked in")
     parser.add_argument("--quiet", action="store_true", help="print only the findings")
     args = parser.parse_args()
 
@@ -315,8 +325,8 @@ def main():
                    ", ".join(dlls), info["instructions"],
                    "" if info["symbols"] else " (no symbol table: constructors not checked)"))
     if args.map and not args.quiet:
-        members = libgcc_members(args.map)
-        print("libgcc members linked: %s" % (", ".join(members) if members else "none"))
+        members = toolchain_members(args.map)
+        print("compiler and C library code linked: %s" % (", ".join(members) if members else "none"))
     if failed:
         print("FAILED: not fit for Windows 98 on an i586")
         return 1
