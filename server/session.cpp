@@ -67,6 +67,13 @@ int clamp(int v, int lo, int hi) { return v < lo ? lo : v > hi ? hi : v; }
 
 enum OutKind { OUT_CONTROL, OUT_VIDEO, OUT_AUDIO };
 
+// Bytes waiting for the socket beyond which the client is taken to be
+// gone: far more than one frame of the largest picture.
+const size_t OUTPUT_BACKLOG_LIMIT = 16u << 20;
+// Bytes read per wake-up, so that a flood of input cannot starve the
+// stream.
+const size_t READ_PER_WAKE = 256u << 10;
+
 struct Outgoing {
     Bytes data;
     size_t sent;
@@ -90,7 +97,11 @@ private:
     bool flush_output();     // false: the link failed
     void queue(Bytes message, OutKind kind);
     void queue_urgent(Bytes message);
-    void end(const std::string& why) { ended_ = true; end_reason_ = why; }
+    void check_backlog();
+    void end(const std::string& why) {
+        if (!ended_) end_reason_ = why;
+        ended_ = true;
+    }
 
     // --- Messages ----------------------------------------------------
     void handle(uint8_t type, const uint8_t* payload, uint32_t length);
@@ -123,6 +134,7 @@ private:
     std::deque<Outgoing> out_;       // messages waiting for the socket
     int queued_video_ = 0;
     size_t queued_audio_bytes_ = 0;
+    size_t queued_bytes_ = 0;
 
     // From the Hello.
     Hello hello_;
@@ -151,7 +163,16 @@ private:
 void Session::queue(Bytes message, OutKind kind) {
     if (kind == OUT_VIDEO) queued_video_++;
     if (kind == OUT_AUDIO) queued_audio_bytes_ += message.size();
+    queued_bytes_ += message.size();
     out_.push_back(Outgoing{std::move(message), 0, kind});
+    check_backlog();
+}
+
+void Session::check_backlog() {
+    // Frames wait for acknowledgements and sound is skipped when it piles
+    // up, so only a client that sends (Pings) without ever reading can
+    // make the queue grow: it is dropped.
+    if (queued_bytes_ > OUTPUT_BACKLOG_LIMIT) end("the client does not read what it is sent");
 }
 
 void Session::queue_urgent(Bytes message) {
@@ -159,7 +180,9 @@ void Session::queue_urgent(Bytes message) {
     // be finished first.
     auto at = out_.begin();
     if (!out_.empty() && out_.front().sent > 0) ++at;
+    queued_bytes_ += message.size();
     out_.insert(at, Outgoing{std::move(message), 0, OUT_CONTROL});
+    check_backlog();
 }
 
 bool Session::flush_output() {
@@ -177,6 +200,7 @@ bool Session::flush_output() {
         if (o.sent < o.data.size()) continue;
         if (o.kind == OUT_VIDEO) queued_video_--;
         if (o.kind == OUT_AUDIO) queued_audio_bytes_ -= o.data.size();
+        queued_bytes_ -= o.data.size();
         out_.pop_front();
     }
     return true;
@@ -184,7 +208,7 @@ bool Session::flush_output() {
 
 bool Session::read_input() {
     uint8_t buf[16384];
-    for (;;) {
+    for (size_t total = 0; total < READ_PER_WAKE;) {
         ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
         if (n == 0) {
             end("the client closed the connection");
@@ -196,6 +220,7 @@ bool Session::read_input() {
             end(std::string("receiving failed: ") + std::strerror(errno));
             return false;
         }
+        total += size_t(n);
         in_.insert(in_.end(), buf, buf + n);
         last_input_ = now_ms();
         // Handle every whole message; keep a partial one.
@@ -363,6 +388,7 @@ void Session::back_to_menu() {
         for (auto it = out_.begin(); it != out_.end();) {
             if (it->kind == OUT_AUDIO && it->sent == 0) {
                 queued_audio_bytes_ -= it->data.size();
+                queued_bytes_ -= it->data.size();
                 it = out_.erase(it);
             } else {
                 ++it;

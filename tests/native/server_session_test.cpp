@@ -10,9 +10,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -429,6 +431,33 @@ TEST_F(ServerSession, BrokenClientsAreDroppedAndTheNextIsServed) {
         EXPECT_EQ(text.payload[0], 0);
         c.send(MSG_PING, le32(5));
         EXPECT_EQ(c.expect(MSG_PONG).payload, le32(5));
+    }
+    ScriptedClient c(port_);
+    greet(c);
+}
+
+TEST_F(ServerSession, RandomMessagesNeitherCrashNorStallTheServer) {
+    config.pin_ms = 0;
+    start();
+    std::mt19937 rng(2024);
+    {
+        ScriptedClient c(port_);
+        greet(c, 200, 150, 60, 8000, 1);
+        for (int i = 0; i < 3000; i++) {
+            uint8_t type = uint8_t(rng() % 4 == 0 ? 64 + rng() % 13 : rng());
+            if (type == MSG_PING) continue;  // Pings are checked below
+            Bytes payload(rng() % 40);
+            for (uint8_t& b : payload) b = uint8_t(rng());
+            if (type == MSG_LAUNCH_APP && payload.size() >= 2) payload[1] = 0, payload[0] = uint8_t(1 + rng() % 7);
+            c.send(type, payload);
+            if (i % 100 == 0) {  // keep reading so the server's queue drains
+                Message m = c.next(1);
+                (void)m;
+            }
+        }
+        c.send(MSG_PING, le32(0xC0FFEE));
+        Message pong = c.until(MSG_PONG, 5000);
+        EXPECT_EQ(pong.payload, le32(0xC0FFEE));
     }
     ScriptedClient c(port_);
     greet(c);
