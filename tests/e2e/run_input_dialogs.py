@@ -105,15 +105,19 @@ class Session:
             ini['port'] = self.server.port
         base = os.environ.get('WINEPREFIX', '/root/.wine-quorvane')
         self.prefix = private_prefix(base, tempfile.mkdtemp(prefix='wine-', dir=args.scratch) + '/p')
-        saved = os.environ.get('WINEPREFIX')
-        os.environ['WINEPREFIX'] = self.prefix  # read by the harness when it starts Wine
+        # The harness starts Wine in the prefix these name.
+        names = ('WINEPREFIX', 'QV_E2E_WINEPREFIX')
+        saved = {name: os.environ.get(name) for name in names}
+        for name in names:
+            os.environ[name] = self.prefix
         try:
             self.client = Client(args.exe, self.display, args.scratch, ini, arguments)
         finally:
-            if saved is None:
-                del os.environ['WINEPREFIX']
-            else:
-                os.environ['WINEPREFIX'] = saved
+            for name, value in saved.items():
+                if value is None:
+                    del os.environ[name]
+                else:
+                    os.environ[name] = value
         self.main = None     # X window of the main window
         self.origin = None   # screen position of the main window's client area
 
