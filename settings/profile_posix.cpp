@@ -264,7 +264,7 @@ static int replace_file(const char* path, const char* const* parts, const size_t
     }
     if (f != nullptr && std::fclose(f) != 0) ok = 0;
     if (ok && std::rename(temporary, path) != 0) ok = 0;
-    if (!ok) std::remove(temporary);
+    if (!ok && f != nullptr) std::remove(temporary);  // only a file this call made
     std::free(temporary);
     return ok;
 }
