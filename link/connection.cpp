@@ -9,6 +9,7 @@
 //   lost:           resets, "Anslutningen ... igen ..." and 1000 ms
 #include "link/connection.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
@@ -27,9 +28,31 @@ static uint32_t recv_capacity;
 
 uint32_t receive_buffer_capacity() { return recv_capacity; }
 
+// Counts close_link_socket calls in progress, so that the network thread
+// never gives a handle back while another thread is still waking it.
+static std::atomic<int32_t> wakes_in_progress;
+
 void close_link_socket() {
+    wakes_in_progress.fetch_add(1);
     NetSocket s = state.sock.exchange(NET_NO_SOCKET);
-    if (s != NET_NO_SOCKET) net_close(s);
+    if (s != NET_NO_SOCKET) net_wake(s);
+    wakes_in_progress.fetch_sub(1);
+}
+
+// The network thread's end of its own socket. Whoever takes the handle out
+// of state.sock first decides: the network thread itself closes it; after
+// the window thread took it (close_link_socket), its wake has already made
+// every call fail, and only what the wake left open is given back.
+static void release_own_socket(NetSocket own) {
+    if (own == NET_NO_SOCKET) return;
+    if (state.sock.exchange(NET_NO_SOCKET) == own) {
+        net_close(own);
+    } else {
+        // Taken by a close_link_socket that counted itself in before its
+        // exchange; wait for its wake (one system call) to be over.
+        while (wakes_in_progress.load() != 0) sleep_ms(1);
+        net_close_after_wake(own);
+    }
 }
 
 // Sleeps ms milliseconds in short steps, so that quit is seen promptly.
@@ -89,7 +112,7 @@ static int connect_and_serve(const Settings* s) {
     }
     if (ok) ok = net_connect(sock, address, static_cast<uint16_t>(s->port));
     if (!ok) {
-        close_link_socket();
+        release_own_socket(sock);
         set_status("Kunde inte ansluta till %s:%d. F\xF6rs\xF6ker igen ... (F10 = inst\xE4llningar)",
                    s->host, s->port);
         return 0;
@@ -121,7 +144,7 @@ static int connect_and_serve(const Settings* s) {
     }
 
     state.connected.store(0);
-    close_link_socket();
+    release_own_socket(sock);
     state.stream_mode.store(0);
     state.app_count.store(0);
     return 1;

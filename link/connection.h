@@ -8,8 +8,11 @@
 // state.quit; returns 0.
 unsigned long network_thread(void* unused);
 
-// Takes the socket out of state.sock and closes it, if there was one. Safe
-// from either thread: the exchange makes sure a handle is closed only once.
+// Ends the link from the window thread (F10 accepted, shutdown): takes the
+// socket out of state.sock, if there is one, and makes the network thread's
+// blocked receive (or connect) fail at once; the link then ends and the
+// network thread gives the handle back (net_wake, net_close_after_wake).
+// The exchange makes a second call, from either thread, do nothing.
 void close_link_socket();
 
 // Reads and handles one framed message from state.sock (the receive loop's

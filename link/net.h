@@ -22,7 +22,18 @@ int net_connect(NetSocket s, uint32_t address, uint16_t port);  // 1 when connec
 void net_set_nodelay(NetSocket s);                               // TCP_NODELAY on
 int net_send(NetSocket s, const void* data, int length);  // as send(): bytes sent, or <= 0
 int net_recv(NetSocket s, void* data, int length);        // as recv(): bytes, 0 closed, < 0 error
-// Closes the socket; a receive blocked on it in another thread fails.
+// Closes the socket (its owner, when no call on it is in progress).
 void net_close(NetSocket s);
+
+// Ends the use of s from a thread that does not own it: a receive, send or
+// connect blocked on s in the owning thread fails at once, and so does
+// every later one. Winsock can only do that by closing, so there the
+// handle is given back here too; with BSD sockets it is shut down and stays
+// open, so that its number cannot be reused under the owner's feet, until
+// the owner calls net_close_after_wake.
+void net_wake(NetSocket s);
+// The owner's part after another thread's net_wake: gives the handle back
+// where net_wake did not.
+void net_close_after_wake(NetSocket s);
 
 #endif

@@ -84,8 +84,19 @@ int net_recv(NetSocket s, void* data, int length) {
 
 void net_close(NetSocket s) {
     if (s == NET_NO_SOCKET) return;
-    // close() alone does not wake a recv() blocked on the socket in another
-    // thread on Linux; shutdown() does, and the recv then returns 0.
     shutdown(static_cast<int>(s), SHUT_RDWR);
+    close(static_cast<int>(s));
+}
+
+void net_wake(NetSocket s) {
+    if (s == NET_NO_SOCKET) return;
+    // close() would not wake a recv() blocked in another thread, and would
+    // free the descriptor number while that thread still uses it;
+    // shutdown() makes the recv return 0 and every later call fail.
+    shutdown(static_cast<int>(s), SHUT_RDWR);
+}
+
+void net_close_after_wake(NetSocket s) {
+    if (s == NET_NO_SOCKET) return;
     close(static_cast<int>(s));
 }

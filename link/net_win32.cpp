@@ -64,8 +64,17 @@ int net_recv(NetSocket s, void* data, int length) {
 
 void net_close(NetSocket s) {
     if (s == NET_NO_SOCKET) return;
-    // shutdown first so that a recv blocked in the other thread returns
-    // at once on every Winsock, then give the handle back.
+    closesocket(to_socket(s));
+}
+
+void net_wake(NetSocket s) {
+    if (s == NET_NO_SOCKET) return;
+    // Winsock cancels a blocking call of another thread only when the
+    // socket is closed; shutdown first ends the stream in order.
     shutdown(to_socket(s), 2);  // SD_BOTH; winsock.h of 1.1 does not name it
     closesocket(to_socket(s));
+}
+
+void net_close_after_wake(NetSocket s) {
+    (void)s;  // net_wake has given the handle back already
 }

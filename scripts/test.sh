@@ -23,3 +23,7 @@ ctest --test-dir build/win --output-on-failure -j "$jobs"
 # Every fuzz target (clang, libFuzzer, ASan, UBSan) for 12 s on its corpus;
 # any fault fails the run. The long run is one command: bash fuzz/run.sh 600
 bash fuzz/run.sh 12
+
+# --- Sanitizer runs of the native tests (link helper) ---------------------
+# ASan+UBSan and TSan builds in build/asan and build/tsan; any report fails.
+bash scripts/sanitize.sh

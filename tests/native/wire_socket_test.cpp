@@ -117,7 +117,14 @@ TEST_F(WireSocket, FailedSendClearsConnected) {
     EXPECT_EQ(state.connected.load(), 0);
 }
 
-TEST_F(WireSocket, SendOnClosedSocketClearsConnected) {
+TEST_F(WireSocket, SendOnWokenSocketClearsConnected) {
+    // Still in state.sock, but shut down by another thread.
+    net_wake(state.sock.load());
+    send_message(MSG_MENU_REQUEST, nullptr, 0);
+    EXPECT_EQ(state.connected.load(), 0);
+}
+
+TEST_F(WireSocket, SendWithoutSocketClearsConnected) {
     net_close(state.sock.exchange(NET_NO_SOCKET));
     send_message(MSG_MENU_REQUEST, nullptr, 0);
     EXPECT_EQ(state.connected.load(), 0);
@@ -140,14 +147,15 @@ TEST_F(WireSocket, RecvExactGathersPiecesAndReportsPeerClose) {
 }
 
 TEST_F(WireSocket, RecvExactFailsWhenSocketClosedByAnotherThread) {
+    NetSocket own = state.sock.load();
     std::thread closer([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
-        NetSocket s = state.sock.exchange(NET_NO_SOCKET);
-        net_close(s);
+        net_wake(state.sock.exchange(NET_NO_SOCKET));
     });
     uint8_t buffer[5];
     EXPECT_EQ(recv_exact(buffer, 5), 0);  // would block forever otherwise
     closer.join();
+    net_close_after_wake(own);
 }
 
 TEST(NetLayer, AddressesAndNames) {

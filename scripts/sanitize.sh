@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Builds the native tests twice more, under AddressSanitizer with
+# UndefinedBehaviorSanitizer and under ThreadSanitizer, and runs them all.
+# Any sanitizer report fails the run. Usage: bash scripts/sanitize.sh [address|thread]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+jobs=$(nproc)
+which=${1:-all}
+
+run() {
+    local name=$1 flags=$2
+    cmake -S . -B "build/$name" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQV_SANITIZE="$flags"
+    cmake --build "build/$name" -j "$jobs"
+    ctest --test-dir "build/$name" --output-on-failure -j "$jobs"
+}
+
+export ASAN_OPTIONS=halt_on_error=1:abort_on_error=1:detect_leaks=1
+export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+
+if [ "$which" = all ] || [ "$which" = address ]; then
+    run asan address,undefined
+fi
+if [ "$which" = all ] || [ "$which" = thread ]; then
+    run tsan thread
+fi
