@@ -7,7 +7,8 @@ QUORVANE.INI.
     run_input_dialogs.py --exe path/to/quorvane.exe --out build/folder [--scenario NAME ...]
 
 Scenarios: keys, pointer, locked, address_bar, first_run, first_run_cancel,
-settings_f10 (all by default). Screenshots of the dialog and the address bar
+settings_f10, settings_quit, settings_full_screen, settings_mode_change (all by
+default). Screenshots of the dialog and the address bar
 go into --out.
 """
 
@@ -26,7 +27,7 @@ from harness import (  # noqa: E402
     MSG_APP_LIST, MSG_CHAR, MSG_HELLO, MSG_KEY, MSG_LAUNCH_APP, MSG_MENU_REQUEST, MSG_MOUSE_BUTTON,
     MSG_MOUSE_DELTA, MSG_MOUSE_POS, MSG_MOUSE_WHEEL, MSG_PING, MSG_SERVER_TEXT, MSG_STREAM_SETUP,
     MSG_STREAM_STATE, MSG_WEB_ADDRESS, Checks, Client, Display, FakeServer, app_list, near,
-    server_text, stream_setup, wait_for)
+    server_text, stream_setup, wait_for, write_ini)
 
 WIDTH, HEIGHT = 640, 480
 REMOTE_WIDTH, REMOTE_HEIGHT = 1280, 720
@@ -93,10 +94,39 @@ def private_prefix(base, folder):
     return folder
 
 
+class DesktopClient:
+    """quorvane.exe started inside a Wine virtual desktop of the screen's size,
+    in a scratch folder of its own."""
+
+    def __init__(self, exe, display, scratch_root, ini, prefix):
+        self.folder = tempfile.mkdtemp(prefix='client-', dir=scratch_root)
+        self.exe = os.path.join(self.folder, 'quorvane.exe')
+        shutil.copy(exe, self.exe)
+        write_ini(self.folder, ini)
+        self.log = open(os.path.join(self.folder, 'wine.log'), 'wb')
+        env = dict(display.env, WINEPREFIX=prefix, WINEDEBUG='-all',
+                   WINEDLLOVERRIDES='winemenubuilder.exe=d;mscoree,mshtml=')
+        self.process = subprocess.Popen(
+            ['wine', 'explorer', '/desktop=QVTEST,%dx%d' % (SCREEN_WIDTH, SCREEN_HEIGHT), self.exe],
+            cwd=self.folder, env=env, stdout=self.log, stderr=subprocess.STDOUT)
+
+    def wait_exit(self, timeout):
+        try:
+            return self.process.wait(timeout)
+        except subprocess.TimeoutExpired:
+            return None
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.kill()
+            self.process.wait(5)
+        self.log.close()
+
+
 class Session:
     """One Xvfb screen, one fake server, one Wine prefix and one client."""
 
-    def __init__(self, args, checks, ini, arguments=()):
+    def __init__(self, args, checks, ini, arguments=(), start_client=True):
         self.args = args
         self.checks = checks
         self.display = Display(SCREEN_WIDTH, SCREEN_HEIGHT)
@@ -111,7 +141,7 @@ class Session:
         for name in names:
             os.environ[name] = self.prefix
         try:
-            self.client = Client(args.exe, self.display, args.scratch, ini, arguments)
+            self.client = Client(args.exe, self.display, args.scratch, ini, arguments) if start_client else None
         finally:
             for name, value in saved.items():
                 if value is None:
@@ -122,7 +152,8 @@ class Session:
         self.origin = None   # screen position of the main window's client area
 
     def close(self):
-        self.client.stop()
+        if self.client is not None:
+            self.client.stop()
         # This session's own wineserver and desktop process end with it.
         subprocess.run(['wineserver', '-k'], env=dict(os.environ, WINEPREFIX=self.prefix),
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=20)
@@ -733,7 +764,19 @@ def scenario_settings_f10(args, checks):
         display.run('xdotool', 'type', '--delay', '30', 'k2')
         display.key('Tab', 'Tab')
         display.run('xdotool', 'type', '--delay', '30', '4')      # out of range: 30
-        display.key('Return')
+        display.key('shift+Tab')     # back to the resolution list
+        display.key('F4')            # and open it
+        time.sleep(0.5)
+        shot = display.screenshot()
+        shot.save_png(os.path.join(args.out, 'e2e_settings_list_open.png'))
+        x, y, w, h = session.geometry(dialog)
+        # The dropped list reaches below the dialog's bottom edge? No: it lies
+        # under the list's own box, from y = 146 of the client area.
+        checks.check('F4 drops the resolution list open (white list under its box)',
+                     shot.count(x + 14, y + 150, x + 150, y + 190, near((255, 255, 255), 2))
+                     + shot.count(x + 14, y + 150, x + 150, y + 190, lambda p: p[2] > 150 and p[0] < 100)
+                     > 2500)
+        display.key('Return')        # Enter confirms also from the open list
         checks.check('confirming drops the link', connection.wait_closed(10))
         again = session.server.wait_connection(15, index=1)
         checks.check('the client connects again', again is not None)
@@ -757,6 +800,133 @@ def scenario_settings_f10(args, checks):
         session.close()
 
 
+def scenario_settings_quit(args, checks):
+    """While the F10 dialog is up the main window keeps working: a second
+    F10 opens no second dialog, and F12 there ends the program (the dialog
+    gives the quit message back to the main loop) without saving."""
+    session = Session(args, checks, base_ini('SERVER'))
+    try:
+        connection = session.start_main()
+        display = session.display
+        ini_path = os.path.join(session.client.folder, 'QUORVANE.INI')
+        before = open(ini_path, 'rb').read()
+        display.key('F10')
+        dialog = session.find(DIALOG_TITLE, 10)
+        checks.check('F10 opens the settings dialog', dialog is not None)
+        display.run('xdotool', 'type', '--delay', '30', 'x')
+        # A click on the part of the main window beside the dialog makes it
+        # the active window with the keyboard.
+        display.click(*session.to_screen(20, 300))
+        time.sleep(0.3)
+        display.key('F10')
+        time.sleep(1.0)
+        out = display.run('xdotool', 'search', '--onlyvisible', '--name', DIALOG_TITLE)
+        checks.check('a second F10 on the main window opens no second dialog', len(out.split()) == 1, out)
+        display.click(*session.to_screen(20, 300))
+        time.sleep(0.3)
+        display.key('F12')
+        code = session.client.wait_exit(15)
+        checks.check('F12 on the main window ends the program through the dialog, exit code 0',
+                     code == 0, 'exit code %r' % code)
+        checks.check('nothing saved', open(ini_path, 'rb').read() == before)
+        checks.check('the server sees the connection closed', connection.wait_closed(5))
+    finally:
+        session.close()
+
+
+def scenario_settings_full_screen(args, checks):
+    """F10 in full screen: the dialog is shown on the desktop, and full
+    screen returns after a cancel and after a confirmation."""
+    ini = base_ini('SERVER')
+    ini['fullskarm'] = 1
+    session = Session(args, checks, ini)
+    try:
+        connection = session.server.wait_connection(40)
+        checks.check('client connects to the server', connection is not None)
+        main = session.find(MAIN_TITLE, 30)
+        checks.check('main window appears', main is not None)
+        session.main = main
+
+        def full_screen():
+            shot = session.display.screenshot()
+            return shot.bounding_box(BACKGROUND) == (0, 0, shot.width, shot.height)
+        checks.check('full screen: the title screen covers the whole screen', wait_for(full_screen, 20))
+        for how in ('Escape', 'Return'):
+            display = session.display
+            display.run('xdotool', 'windowfocus', main)
+            time.sleep(0.3)
+            display.key('F10')
+            dialog = session.find(DIALOG_TITLE, 10)
+            checks.check('%s: F10 opens the dialog over the full-screen client' % how, dialog is not None)
+            if dialog is None:
+                return
+            time.sleep(0.5)
+            shot = display.screenshot()
+            shot.save_png(os.path.join(args.out, 'e2e_settings_full_screen.png'))
+            x, y, w, h = session.geometry(dialog)
+            face = shot.at(x + 5, y + 5)
+            checks.check('%s: the dialog is seen on top (its face at its place)' % how,
+                         face[0] == face[1] == face[2] and face[0] >= 180, repr(face))
+            display.key(how)
+            checks.check('%s: the dialog closes' % how,
+                         wait_for(lambda: session.find(DIALOG_TITLE, 0.2) is None, 5))
+            checks.check('%s: full screen again afterwards' % how, wait_for(full_screen, 10))
+        again = session.server.wait_connection(15, index=1)
+        checks.check('the confirmation reconnects', again is not None)
+        display.run('xdotool', 'windowfocus', main)
+        time.sleep(0.3)
+        code = session.quit()
+        checks.check('F12 ends the program with exit code 0', code == 0, 'exit code %r' % code)
+    finally:
+        session.close()
+
+
+def scenario_settings_mode_change(args, checks):
+    """F10 in full screen with a real change of the display mode: the client
+    runs in a Wine virtual desktop, whose size follows the display mode that
+    the program sets (Xvfb itself offers no other mode). While the dialog is
+    up the desktop has its own mode and the main window is minimised; after
+    a cancel and after a confirmation the mode is the client's again."""
+    ini = base_ini('SERVER')
+    ini['fullskarm'] = 1
+    session = Session(args, checks, ini, start_client=False)
+    display = session.display
+    try:
+        session.client = DesktopClient(args.exe, display, args.scratch, ini, session.prefix)
+        def size_of(pattern):
+            window = session.find(pattern, 0.5)
+            return session.geometry(window)[2:] if window else None
+        desktop = '^QVTEST - Wine desktop$'
+        checks.check('full screen switches the display mode to 640 x 480',
+                     wait_for(lambda: size_of(desktop) == (WIDTH, HEIGHT), 40), repr(size_of(desktop)))
+        connection = session.server.wait_connection(20)
+        checks.check('client connects to the server', connection is not None)
+        for how in ('Escape', 'Return'):
+            display.run('xdotool', 'windowfocus', session.find(desktop, 5))
+            time.sleep(0.3)
+            display.key('F10')
+            dialog = session.find(DIALOG_TITLE, 10)
+            checks.check('%s: F10 opens the dialog' % how, dialog is not None)
+            checks.check('%s: the desktop has its own mode (1024 x 768) while the dialog is up' % how,
+                         wait_for(lambda: size_of(desktop) == (SCREEN_WIDTH, SCREEN_HEIGHT), 5),
+                         repr(size_of(desktop)))
+            checks.check('%s: the main window is minimised meanwhile' % how,
+                         wait_for(lambda: size_of(MAIN_TITLE) not in (None, (WIDTH, HEIGHT),
+                                                                      (SCREEN_WIDTH, SCREEN_HEIGHT)), 5),
+                         repr(size_of(MAIN_TITLE)))
+            display.screenshot().save_png(os.path.join(args.out, 'e2e_settings_mode_change.png'))
+            display.key(how)
+            checks.check('%s: afterwards the mode is 640 x 480 again' % how,
+                         wait_for(lambda: size_of(desktop) == (WIDTH, HEIGHT), 10), repr(size_of(desktop)))
+            checks.check('%s: and the main window fills it' % how,
+                         wait_for(lambda: size_of(MAIN_TITLE) == (WIDTH, HEIGHT), 10), repr(size_of(MAIN_TITLE)))
+        checks.check('the confirmation reconnects', session.server.wait_connection(15, index=1) is not None)
+        display.key('F12')
+        checks.check('F12 ends the program', session.client.wait_exit(15) is not None)
+    finally:
+        session.close()
+
+
 SCENARIOS = {
     'keys': scenario_keys,
     'pointer': scenario_pointer,
@@ -765,6 +935,9 @@ SCENARIOS = {
     'first_run': scenario_first_run,
     'first_run_cancel': scenario_first_run_cancel,
     'settings_f10': scenario_settings_f10,
+    'settings_quit': scenario_settings_quit,
+    'settings_full_screen': scenario_settings_full_screen,
+    'settings_mode_change': scenario_settings_mode_change,
 }
 
 
