@@ -102,6 +102,7 @@ else
     export WINEPREFIX="${WINEPREFIX:-$HOME/.wine-quorvane}"
 fi
 export WINEDEBUG=-all
+export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree,mshtml="
 (cd "$scratch" && exec wine ./quorvane.exe 127.0.0.1) >"$scratch/wine.log" 2>&1 &
 wine_pid=$!
 
@@ -119,7 +120,7 @@ if ! wait_for 90 grep -q "Hello from" "$scratch/server.log"; then
 fi
 sleep 2
 import -window root "$scratch/menu.png"
-window=$(xdotool search --name "Quorvane" 2>/dev/null | head -n 1 || true)
+window=$(xdotool search --name "^Quorvane!" 2>/dev/null | head -n 1 || true)
 if [ -n "$window" ]; then
     xdotool windowfocus "$window" 2>/dev/null || true
     xdotool key --window "$window" Return 2>/dev/null || xdotool key Return || true
