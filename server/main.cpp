@@ -31,9 +31,9 @@ const char* const HELP =
     "  --port PORT            the same with the default address.\n"
     "  --print-port           print the port listened on, alone on a line, to\n"
     "                         standard output (useful with port 0).\n"
-    "  --key KEY              admit only clients whose key (nyckel) is KEY,\n"
-    "                         at most 31 bytes; others see a status text and\n"
-    "                         are disconnected.\n"
+    "  --key KEY              admit only clients whose key (nyckel) is KEY\n"
+    "                         (at most 29 characters, best plain ASCII);\n"
+    "                         others see a status text and are disconnected.\n"
     "  --fps N                frames per second (1..60) instead of the rate\n"
     "                         the client asks for.\n"
     "  --size WxH             picture size instead of the size the client asks\n"
@@ -65,6 +65,18 @@ bool parse_int(const char* text, int lo, int hi, int* out) {
     if (!text[0] || *end || v < lo || v > hi) return false;
     *out = int(v);
     return true;
+}
+
+// The part of a key that reaches the server: the client begins a character
+// of its key only while fewer than 29 bytes are written.
+size_t key_bytes_sent(const std::string& key) {
+    size_t written = 0;
+    while (written < key.size() && written < 29) {
+        size_t n = 1;
+        while (written + n < key.size() && (uint8_t(key[written + n]) & 0xC0) == 0x80) n++;
+        written += n;
+    }
+    return written;
 }
 
 int usage_error(const std::string& message) {
@@ -105,8 +117,8 @@ int main(int argc, char** argv) {
             print_port = true;
         } else if (a == "--key") {
             if (!value(&v)) return usage_error("--key needs a key");
-            // The client sends at most 31 bytes of its key.
-            if (std::strlen(v) > 31) return usage_error("--key: at most 31 bytes reach the server");
+            if (key_bytes_sent(v) < std::strlen(v))
+                return usage_error("--key: a client sends only the first 29 bytes of its key");
             config.require_key = true;
             config.key = v;
         } else if (a == "--fps") {
