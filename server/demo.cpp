@@ -301,8 +301,11 @@ void DemoScene::draw_input(Canvas& c, double seconds, const InputView& in) {
         c.draw_text(x + 8 * 12, y, buf, t.text, 2);
     } else {
         c.draw_text(x, y, "Rörelse:", t.dim, 2);
-        std::snprintf(buf, sizeof buf, "%+d %+d  summa %ld, %ld", in.last_dx, in.last_dy, in.motion_x, in.motion_y);
-        c.draw_text(x + 9 * 12, y + 4, buf, t.text, 1);
+        // The last step, then the sum of all steps.
+        std::snprintf(buf, sizeof buf, "%+d%+d", in.last_dx, in.last_dy);
+        int after = c.draw_text(x + 9 * 12, y, buf, t.text, 2);
+        std::snprintf(buf, sizeof buf, "summa %ld, %ld", in.motion_x, in.motion_y);
+        c.draw_text(after + 8, y + 4, buf, t.text, 1);
     }
     y += line;
     c.draw_text(x, y, "Knappar:", t.dim, 2);
