@@ -149,7 +149,8 @@ private:
     FrameEncoder encoder_;
     Bytes body_;
     std::mt19937 random_;
-    int64_t stream_started_ = 0, next_frame_at_ = 0, audio_started_ = 0;
+    int64_t stream_started_ = 0, audio_started_ = 0;
+    int64_t next_frame_us_ = 0;  // when the next frame is due, in microseconds of now_ms()
     uint64_t audio_frames_sent_ = 0;
 
     // Pacing: frame numbers run on through the whole connection.
@@ -372,7 +373,7 @@ void Session::start_stream() {
     encoder_.force_full();
     int64_t now = now_ms();
     stream_started_ = now;
-    next_frame_at_ = now;
+    next_frame_us_ = now * 1000;
     audio_started_ = now;
     audio_frames_sent_ = 0;
     phase_ = STREAMING;
@@ -461,11 +462,12 @@ void Session::produce(int64_t now) {
     if (phase_ == PAIRING && now >= phase_deadline_) start_stream();
     if (phase_ != STREAMING) return;
     if (melody_) send_audio(now);
-    if (now >= next_frame_at_ && in_flight() < uint32_t(config_.window) && queued_video_ == 0) {
+    if (now * 1000 >= next_frame_us_ && in_flight() < uint32_t(config_.window) && queued_video_ == 0) {
         send_frame(now);
-        int64_t interval = 1000 / fps_;
-        next_frame_at_ += interval;
-        if (next_frame_at_ <= now) next_frame_at_ = now + interval;
+        // Kept in microseconds so that 60 frames a second are 60, not 62.
+        int64_t interval = 1000000 / fps_;
+        next_frame_us_ += interval;
+        if (next_frame_us_ <= now * 1000) next_frame_us_ = now * 1000 + interval;
     }
 }
 
@@ -507,7 +509,7 @@ void Session::run() {
             wake = std::min(wake, phase_deadline_);
         wake = std::min(wake, last_input_ + config_.idle_timeout_ms);
         if (phase_ == STREAMING) {
-            if (in_flight() < uint32_t(config_.window) && queued_video_ == 0) wake = std::min(wake, next_frame_at_);
+            if (in_flight() < uint32_t(config_.window) && queued_video_ == 0) wake = std::min(wake, (next_frame_us_ + 999) / 1000);
             if (melody_) {
                 int chunk = rate_ / 20;
                 if (chunk * 2 * channels_ > 8192) chunk = 8192 / (2 * channels_);
