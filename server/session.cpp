@@ -1,5 +1,19 @@
 // One client connection: greeting, menu, streams, pacing, all on one
 // thread with poll() so that Pings are answered while frames go out.
+//
+//   client                      server
+//   Hello (QV98, size, fps,  -> AppList, ServerText welcome
+//          sound, name, key)    (wrong key: ServerText, then close)
+//   LaunchApp id             -> game stream: title, PIN, text; the PIN
+//                               shows for pin_ms, then as below
+//                            -> StreamSetup, status, title, [web address],
+//                               StreamState 1, then VideoFrames (at most
+//                               `window` unacknowledged) and AudioData
+//   FrameAck n               (covers every frame up to n)
+//   MenuRequest              -> StreamState 0, status
+//   Ping t                   -> Pong t, ahead of everything not yet begun
+//   Key, Char, Mouse*,       (shown in the picture while an entry runs)
+//   Gamepad, WebAddress
 #include <arpa/inet.h>
 #include <errno.h>
 #include <fcntl.h>
