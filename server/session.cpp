@@ -312,9 +312,10 @@ void Session::on_hello(const uint8_t* p, uint32_t length) {
         end("the first message is not a Hello of this protocol");
         return;
     }
-    log_line("#%d: Hello from \"%s\": %ux%u at %u fps, sound %u Hz x %u", number_,
-             loggable(hello_.name).c_str(), hello_.width, hello_.height, hello_.fps,
-             unsigned(hello_.sample_rate), hello_.channels);
+    std::string sound = hello_.sample_rate ? std::to_string(hello_.sample_rate) + " Hz x " + std::to_string(hello_.channels)
+                                           : std::string("off");
+    log_line("#%d: Hello from \"%s\": %ux%u at %u fps, sound %s", number_, loggable(hello_.name).c_str(),
+             hello_.width, hello_.height, hello_.fps, sound.c_str());
     if (config_.require_key && hello_.key != config_.key) {
         log_line("#%d: wrong key, refused", number_);
         queue(make_server_text(0, "Fel nyckel: servern släpper inte in dig. Ändra nyckeln med F10."),
