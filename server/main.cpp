@@ -27,10 +27,11 @@ const char* const HELP =
     "Options:\n"
     "  --listen ADDRESS:PORT  where to listen (default 0.0.0.0:3300, every\n"
     "                         interface, so that a machine on the local\n"
-    "                         network can connect). Port 0 picks a free port.\n"
+    "                         network can connect). Port 0 picks a free port\n"
+    "                         and prints it, alone on a line, on standard\n"
+    "                         output.\n"
     "  --port PORT            the same with the default address.\n"
-    "  --print-port           print the port listened on, alone on a line, to\n"
-    "                         standard output (useful with port 0).\n"
+    "  --print-port           print the port on standard output in any case.\n"
     "  --key KEY              admit only clients whose key (nyckel) is KEY\n"
     "                         (at most 29 characters, best plain ASCII);\n"
     "                         others see a status text and are disconnected.\n"
@@ -179,7 +180,7 @@ int main(int argc, char** argv) {
     }
     qvs::log_line("listening on %s:%d%s%s", address.c_str(), bound, config.require_key ? ", key required" : "",
                   config.encoder.lossy ? ", lossy" : "");
-    if (print_port) {
+    if (print_port || port == 0) {
         std::printf("%d\n", bound);
         std::fflush(stdout);
     }
