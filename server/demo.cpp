@@ -192,7 +192,30 @@ void DemoScene::draw_static(Canvas& c) {
     int px = c.width / 2;
     c.fill_rect(px, 72, c.width - px - 8, c.height - 72 - 28, t.panel);
     c.frame_rect(px, 72, c.width - px - 8, c.height - 72 - 28, t.dim);
-    c.draw_text(8, c.height - 18, "F9 = tillbaka till menyn   F8 = pekare/låst mus", t.dim, 1);
+    if (entry_.kind == 1) {
+        // The whole screen: a task bar along the bottom.
+        c.fill_rect(0, c.height - 24, c.width, 24, rgb555(192, 192, 192));
+        c.fill_rect(0, c.height - 24, c.width, 1, rgb555(255, 255, 255));
+        c.fill_rect(2, c.height - 21, 66, 18, rgb555(160, 160, 160));
+        c.frame_rect(2, c.height - 21, 66, 18, rgb555(64, 64, 64));
+        c.draw_text(8, c.height - 18, "Start", rgb555(0, 0, 0), 2);
+        c.draw_text(80, c.height - 15, "F9 = menyn   F8 = pekare/låst mus", rgb555(48, 48, 48), 1);
+    } else {
+        c.draw_text(8, c.height - 18, "F9 = tillbaka till menyn   F8 = pekare/låst mus", t.dim, 1);
+    }
+    if (entry_.kind == 2) {
+        // A single window: a frame around the whole picture, with buttons.
+        c.frame_rect(0, 0, c.width, c.height, rgb555(192, 192, 192));
+        c.frame_rect(1, 1, c.width - 2, c.height - 2, rgb555(192, 192, 192));
+        for (int b = 0; b < 3; b++) {
+            int bx = c.width - 22 - b * 20;
+            c.fill_rect(bx, 4, 16, 16, rgb555(192, 192, 192));
+            c.frame_rect(bx, 4, 16, 16, rgb555(64, 64, 64));
+        }
+        c.draw_text(c.width - 19, 6, "x", rgb555(0, 0, 0), 2);
+        c.fill_rect(c.width - 59, 15, 10, 2, rgb555(0, 0, 0));
+        c.frame_rect(c.width - 40, 8, 10, 8, rgb555(0, 0, 0));
+    }
     if (entry_.kind == 3) c.draw_text(px + 8, 80, "Adress (F6 ändrar):", t.dim, 2);
     else c.draw_text(px + 8, 80, "Servern tar emot:", t.dim, 2);
 }
@@ -364,7 +387,7 @@ void DemoScene::render(double seconds, const std::string& clock_text, const Inpu
     if (out.width != width_ || out.height != height_) out.resize(width_, height_);
     out.pixels = background_.pixels;
     Theme t = theme_for(entry_.kind);
-    int clock_x = out.width - text_width(clock_text, 2) - 8;
+    int clock_x = out.width - text_width(clock_text, 2) - (entry_.kind == 2 ? 72 : 8);
     out.draw_text(clock_x, 5, clock_text, t.bar_text, 2);
     draw_band(out, seconds);
     // The big clock and a bar that fills once a minute.
