@@ -43,6 +43,19 @@ max_len() {
     esac
 }
 
+# Largest single allocation allowed, in MiB: far above what the client may
+# legitimately take (messages: a 4 MiB receive buffer, an inflate buffer of
+# about 18 MiB and a 16 MiB picture at most), so that anything that grows
+# with what the input claims rather than with what it holds is a fault.
+malloc_limit() {
+    case $1 in
+        messages) echo 64 ;;
+        decode_blocks) echo 16 ;;
+        wire_text) echo 4 ;;
+        settings_file) echo 8 ;;
+    esac
+}
+
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:allocator_may_return_null=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}
 
@@ -53,7 +66,7 @@ run_one() {
     local status=0
     "$build/fuzz/fuzz_$name" "$corpus" "$build/seeds/$name" \
         -max_total_time="$seconds" -max_len="$(max_len "$name")" -dict="fuzz/$name.dict" \
-        -timeout=20 -rss_limit_mb=2560 -malloc_limit_mb=2560 -print_final_stats=1 \
+        -timeout=20 -rss_limit_mb=2560 -malloc_limit_mb="$(malloc_limit "$name")" -print_final_stats=1 \
         -artifact_prefix="$artifacts" >"$log" 2>&1 || status=$?
     local execs rate
     execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
