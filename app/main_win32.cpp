@@ -94,7 +94,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int) {
     // Waiting for the network thread first means that no audio_open or
     // audio_write can run while (or after) the device is closed.
     if (network != 0) thread_join(network, NETWORK_THREAD_WAIT_MS);
-    audio_shutdown();
+    audio_close();
     restore_display_mode();
     net_cleanup();
     return 0;

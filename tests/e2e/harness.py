@@ -485,8 +485,7 @@ class Checks:
     def check(self, name, passed, detail=''):
         passed = bool(passed)
         self.results.append((name, passed, detail))
-        print('%s  %-60s %s' % ('PASS' if passed else 'FAIL', name, detail if not passed else ''),
-              flush=True)
+        print('%s  %-60s %s' % ('PASS' if passed else 'FAIL', name, detail), flush=True)
         return passed
 
     def failed(self):

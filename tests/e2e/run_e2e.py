@@ -4,7 +4,7 @@ screen and what the server receives.
 
     run_e2e.py --exe path/to/quorvane.exe --out build/folder [--scenario NAME ...]
 
-Scenarios: title_menu, stream, reconnect, command_line (all by default).
+Scenarios: title_menu, stream, reconnect, command_line, full_screen (all by default).
 Screenshots e2e_title_menu.png and e2e_stream.png go into --out.
 """
 
@@ -259,6 +259,15 @@ def scenario_title_menu(args, checks):
         checks.check('PIN prompt at (40, H - 150) and PIN at (40, H - 125)', wait_for(pin_shown, 5))
         checks.check('menu still shown with the PIN', session.band_box(session.shot()) is not None)
         session.shot().save_png(os.path.join(args.out, 'e2e_title_pin.png'))
+
+        # Alt+F4 is a key like any other: the window stays, and a later key
+        # still reaches it.
+        mark = connection.mark()
+        display.key('alt+F4')
+        display.key('F9')
+        _, request = connection.wait_message(MSG_MENU_REQUEST, 5, start=mark)
+        checks.check('Alt+F4 does not close the window',
+                     request == b'' and client.process.poll() is None)
 
         display.key('F12')
         code = client.wait_exit(15)
@@ -515,7 +524,41 @@ def scenario_command_line(args, checks):
         session.close()
 
 
+# --- Scenario: full screen ------------------------------------------------------------
+
+def scenario_full_screen(args, checks):
+    session = Session(args, checks)
+    ini = base_ini(session.server.port)
+    ini['fullskarm'] = 1
+    session.client.stop()
+    session.client = Client(args.exe, session.display, args.scratch, ini)
+    try:
+        connection = session.start()
+        connection.wait_message(MSG_HELLO, 10)
+        shot = session.shot()
+        box = shot.bounding_box(BACKGROUND)
+        # Either the screen was switched to 640 x 480, or (when the display
+        # refuses) the window covers the unchanged desktop: the client area
+        # is the whole screen in both cases.
+        checks.check('full screen: the client area is the whole screen',
+                     box == (0, 0, shot.width, shot.height),
+                     'client %r on a %dx%d screen' % (box, shot.width, shot.height))
+        connection.send(MSG_APP_LIST, app_list(MENU))
+        checks.check('full screen: menu band spans (26, 118) to (W - 26, 142)',
+                     wait_for(lambda: session.band_box(session.shot())
+                              == (26, 118, shot.width - 26, 142), 5))
+        session.display.key('F12')
+        checks.check('F12 ends the program with exit code 0', session.client.wait_exit(15) == 0)
+        after = session.shot()
+        checks.check('the screen has its own size again afterwards',
+                     (after.width, after.height) == (1024, 768),
+                     '%dx%d' % (after.width, after.height))
+    finally:
+        session.close()
+
+
 SCENARIOS = {
+    'full_screen': scenario_full_screen,
     'title_menu': scenario_title_menu,
     'stream': scenario_stream,
     'reconnect': scenario_reconnect,
