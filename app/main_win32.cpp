@@ -57,8 +57,7 @@ static void run_message_loop() {
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int) {
     program_instance = instance;
     client_state_reset();
-    client_state_init_locks();
-    lock_init(&settings_lock);
+    client_state_init_locks();  // settings_lock is made by the settings code on first use
 
     if (!net_startup()) {
         MessageBoxA(nullptr, "Winsock saknas.", "Quorvane!", MB_ICONERROR);
