@@ -126,3 +126,7 @@ add_subdirectory(${CMAKE_SOURCE_DIR}/tests/win98 ${CMAKE_BINARY_DIR}/win98)
 if(EXISTS ${CMAKE_SOURCE_DIR}/package/CMakeLists.txt)
   add_subdirectory(${CMAKE_SOURCE_DIR}/package ${CMAKE_BINARY_DIR}/package)
 endif()
+
+# --- End-to-end tests (tests/e2e) -------------------------------------------------
+# quorvane.exe under Wine on its own Xvfb screen against a fake server.
+add_subdirectory(${CMAKE_SOURCE_DIR}/tests/e2e ${CMAKE_BINARY_DIR}/e2e-tests)
