@@ -110,7 +110,9 @@ if(qv_unit_tests)
   # product code keeps the warning.
   target_compile_options(quorvane_tests PRIVATE ${QV_WARNINGS}
     -Wno-array-bounds -Wno-stringop-overread -Wno-stringop-overflow)
-  target_link_libraries(quorvane_tests PRIVATE qv_stubs qv_core gtest gtest_main
+  # qv_stubs twice: portable code in qv_core (the main window's logic) calls
+  # device stand-ins (window, settings dialog) that live in qv_stubs.
+  target_link_libraries(quorvane_tests PRIVATE qv_stubs qv_core qv_stubs gtest gtest_main
     wsock32 winmm gdi32 user32 kernel32)
   target_link_options(quorvane_tests PRIVATE -static)
   # One entry for the whole program: each Wine start costs about a second.

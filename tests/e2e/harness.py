@@ -399,10 +399,27 @@ class Display:
 
 # --- The client ---------------------------------------------------------------
 
-def wine_env(display):
+def private_wine_prefix(base, folder):
+    """A Wine prefix of one session's own that shares the base prefix's
+    drive_c. Wine processes share one wineserver per prefix, and its desktop
+    process takes its X display from the first program that starts it: a
+    prefix shared with other runs (the unit tests run with no display at all)
+    could hand the client a desktop without a screen. Only the registry files
+    are copied; Wine replaces them by renaming when it saves."""
+    os.makedirs(os.path.join(folder, 'dosdevices'))
+    for name in os.listdir(base):
+        path = os.path.join(base, name)
+        if name.endswith('.reg') or (name.startswith('.') and os.path.isfile(path)):
+            shutil.copy2(path, os.path.join(folder, name))
+    os.symlink(os.path.join(base, 'drive_c'), os.path.join(folder, 'drive_c'))
+    os.symlink('../drive_c', os.path.join(folder, 'dosdevices', 'c:'))
+    os.symlink('/', os.path.join(folder, 'dosdevices', 'z:'))
+    return folder
+
+
+def wine_env(display, prefix=None):
     env = dict(display.env)
-    env.setdefault('WINEPREFIX', '/root/.wine-quorvane')
-    env['WINEPREFIX'] = os.environ.get('WINEPREFIX', '/root/.wine-quorvane')
+    env['WINEPREFIX'] = prefix or os.environ.get('WINEPREFIX', '/root/.wine-quorvane')
     env['WINEDEBUG'] = '-all'
     env['WINEDLLOVERRIDES'] = 'winemenubuilder.exe=d;mscoree,mshtml='
     return env
@@ -418,7 +435,7 @@ def write_ini(folder, values):
 class Client:
     """quorvane.exe in a scratch folder of its own, started under Wine."""
 
-    def __init__(self, exe, display, scratch_root, ini, arguments=()):
+    def __init__(self, exe, display, scratch_root, ini, arguments=(), prefix=None):
         self.display = display
         self.folder = tempfile.mkdtemp(prefix='client-', dir=scratch_root)
         self.exe = os.path.join(self.folder, 'quorvane.exe')
@@ -426,8 +443,9 @@ class Client:
         if ini is not None:
             write_ini(self.folder, ini)
         self.log = open(os.path.join(self.folder, 'wine.log'), 'wb')
+        self.prefix = prefix
         self.process = subprocess.Popen(['wine', self.exe] + list(arguments), cwd=self.folder,
-                                        env=wine_env(display), stdout=self.log,
+                                        env=wine_env(display, prefix), stdout=self.log,
                                         stderr=subprocess.STDOUT)
         self.window = None
 
@@ -471,6 +489,15 @@ class Client:
             except subprocess.TimeoutExpired:
                 pass
         self.log.close()
+        if self.prefix:
+            # A private prefix's wineserver ends a few seconds after its last
+            # program; wait for that (bounded) so the prefix can be removed.
+            try:
+                subprocess.run(['wineserver', '-w'],
+                               env=dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG='-all'),
+                               timeout=20, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            except subprocess.TimeoutExpired:
+                pass
 
 
 # --- Checks -------------------------------------------------------------------

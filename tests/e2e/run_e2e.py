@@ -10,6 +10,7 @@ Screenshots e2e_title_menu.png and e2e_stream.png go into --out.
 
 import argparse
 import os
+import shutil
 import struct
 import sys
 import tempfile
@@ -21,7 +22,7 @@ from harness import (  # noqa: E402
     MSG_APP_LIST, MSG_FRAME_ACK, MSG_HELLO, MSG_LAUNCH_APP, MSG_MENU_REQUEST, MSG_PING,
     MSG_SERVER_TEXT, MSG_STREAM_SETUP, MSG_STREAM_STATE, MSG_VIDEO_FRAME, BLOCK_SKIP, Checks,
     Client, Display, FakeServer, app_list, block_stream, fill_block, near, raw_block, rgb555,
-    rgb555_to_24, server_text, stream_setup, video_frame, wait_for)
+    private_wine_prefix, rgb555_to_24, server_text, stream_setup, video_frame, wait_for)
 
 WIDTH, HEIGHT = 640, 480
 BACKGROUND = (12, 10, 24)
@@ -41,8 +42,8 @@ WHITE = (255, 255, 255)
 MENU = [(7, 0, 'Anteckningar'), (300, 1, 'Hela skärmen'), (0xBEEF, 3, 'Webbläsare')]
 
 
-def base_ini(port, host='127.0.0.1'):
-    return {'host': host, 'port': port, 'bredd': WIDTH, 'hojd': HEIGHT, 'fps': 30,
+def base_ini(port):
+    return {'host': '127.0.0.1', 'port': port, 'bredd': WIDTH, 'hojd': HEIGHT, 'fps': 30,
             'fullskarm': 0, 'ljud': 0, 'ljudfrekvens': 22050, 'stereo': 0,
             'muskanslighet': 100, 'joystick': 0, 'namn': 'E2E', 'nyckel': 'hemlig'}
 
@@ -50,19 +51,24 @@ def base_ini(port, host='127.0.0.1'):
 class Session:
     """A display, a fake server and one client, torn down together."""
 
-    def __init__(self, args, checks, ini=None, arguments=(), port=0):
+    def __init__(self, args, checks, ini_changes=None, arguments=()):
         self.args = args
         self.checks = checks
         self.display = Display()
-        self.server = FakeServer(port=port)
-        self.client = Client(args.exe, self.display, args.scratch,
-                             ini if ini is not None else base_ini(self.server.port), arguments)
+        self.server = FakeServer()
+        ini = base_ini(self.server.port)
+        ini.update(ini_changes or {})
+        base = os.environ.get('WINEPREFIX', '/root/.wine-quorvane')
+        self.prefix_folder = tempfile.mkdtemp(prefix='wine-', dir=args.scratch)
+        prefix = private_wine_prefix(base, os.path.join(self.prefix_folder, 'p'))
+        self.client = Client(args.exe, self.display, args.scratch, ini, arguments, prefix)
         self.origin = None
 
     def close(self):
         self.client.stop()
         self.server.close()
         self.display.close()
+        shutil.rmtree(self.prefix_folder, ignore_errors=True)
 
     # The client area: the bounding box of the title screen's background.
     def find_client_area(self, timeout=20):
@@ -507,10 +513,7 @@ def scenario_reconnect(args, checks):
 # --- Scenario: a host on the command line --------------------------------------------
 
 def scenario_command_line(args, checks):
-    server = FakeServer()
-    ini = base_ini(server.port, host='')
-    server.close()  # only its free port was wanted
-    session = Session(args, checks, ini=ini, arguments=['127.0.0.1'], port=ini['port'])
+    session = Session(args, checks, ini_changes={'host': ''}, arguments=['127.0.0.1'])
     try:
         before = session.client.ini_text()
         connection = session.start()
@@ -527,11 +530,7 @@ def scenario_command_line(args, checks):
 # --- Scenario: full screen ------------------------------------------------------------
 
 def scenario_full_screen(args, checks):
-    session = Session(args, checks)
-    ini = base_ini(session.server.port)
-    ini['fullskarm'] = 1
-    session.client.stop()
-    session.client = Client(args.exe, session.display, args.scratch, ini)
+    session = Session(args, checks, ini_changes={'fullskarm': 1})
     try:
         connection = session.start()
         connection.wait_message(MSG_HELLO, 10)
@@ -558,11 +557,11 @@ def scenario_full_screen(args, checks):
 
 
 SCENARIOS = {
-    'full_screen': scenario_full_screen,
     'title_menu': scenario_title_menu,
     'stream': scenario_stream,
     'reconnect': scenario_reconnect,
     'command_line': scenario_command_line,
+    'full_screen': scenario_full_screen,
 }
 
 

@@ -14,6 +14,7 @@
 #include "app/client_state.h"
 #include "app/main_window.h"
 #include "app/window_stub.h"
+#include "input/address_bar_stub.h"
 #include "settings/settings_dialog_stub.h"
 
 namespace {
@@ -51,6 +52,8 @@ protected:
         window_stub_destroy_count = 0;
         settings_dialog_stub_answer = 0;
         settings_dialog_stub_calls = 0;
+        address_bar_stub_open = 0;
+        address_bar_stub_open_count = 0;
     }
     void TearDown() override {
         NetSocket s = state.sock.exchange(NET_NO_SOCKET);
@@ -262,9 +265,13 @@ TEST_F(MainWindowTest, F6GoesToTheServerUnlessABrowserStreams) {
     state.app_kind.store(APP_KIND_PROGRAM);
     on_key_down(KEY_F6, 0x00400001);
     EXPECT_EQ(sent(), key_message(0x75, 0x40, 1));
+    EXPECT_EQ(address_bar_stub_open_count, 0);
     state.app_kind.store(APP_KIND_WEB);
     on_key_down(KEY_F6, 0x00400001);
     EXPECT_TRUE(sent().empty());  // opens the address bar instead
+    EXPECT_EQ(address_bar_stub_open_count, 1);
+    // With the bar open the mouse is not locked.
+    EXPECT_EQ(mouse_lock_wanted(), 0);
 }
 
 TEST_F(MainWindowTest, StreamingForwardsMenuKeysAsKeys) {
