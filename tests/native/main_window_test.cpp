@@ -46,6 +46,7 @@ protected:
         int pair[2];
         ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
         state.sock.store(pair[0]);
+        client_ = pair[0];
         server_ = pair[1];
         state.connected.store(1);
         window_stub_invalidate_count = 0;
@@ -56,8 +57,10 @@ protected:
         address_bar_stub_open_count = 0;
     }
     void TearDown() override {
-        NetSocket s = state.sock.exchange(NET_NO_SOCKET);
-        if (s != NET_NO_SOCKET) close(static_cast<int>(s));
+        // The client's end is the test's to close, also after the window
+        // thread has only woken it (F10).
+        state.sock.store(NET_NO_SOCKET);
+        close(client_);
         close(server_);
         client_state_reset();
     }
@@ -71,6 +74,7 @@ protected:
         state.app_selected.store(0);
     }
     std::vector<uint8_t> sent() { return read_sent(server_); }
+    int client_ = -1;
     int server_ = -1;
 };
 
