@@ -96,11 +96,27 @@ if [ -z "${DISPLAY:-}" ]; then
     say "no display: running on the virtual display $display"
 fi
 
+# A Wine prefix of the demo's own that shares the project prefix's drive_c:
+# Wine programs of one prefix share one wineserver, whose desktop keeps the
+# X display of the first program that started it (perhaps none at all).
 if [ "$(id -u)" -eq 0 ]; then
-    export WINEPREFIX="${WINEPREFIX:-/root/.wine-quorvane}"
+    base_prefix="${WINEPREFIX:-/root/.wine-quorvane}"
 else
-    export WINEPREFIX="${WINEPREFIX:-$HOME/.wine-quorvane}"
+    base_prefix="${WINEPREFIX:-$HOME/.wine-quorvane}"
 fi
+if [ ! -d "$base_prefix/drive_c" ]; then
+    say "no Wine prefix at $base_prefix (scripts/setup.sh makes it)"
+    exit 1
+fi
+prefix="$scratch/wine"
+mkdir -p "$prefix/dosdevices"
+for f in "$base_prefix"/*.reg "$base_prefix"/.update-timestamp; do
+    if [ -f "$f" ]; then cp -p "$f" "$prefix/"; fi
+done
+ln -s "$base_prefix/drive_c" "$prefix/drive_c"
+ln -s ../drive_c "$prefix/dosdevices/c:"
+ln -s / "$prefix/dosdevices/z:"
+export WINEPREFIX="$prefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree,mshtml="
 (cd "$scratch" && exec wine ./quorvane.exe 127.0.0.1) >"$scratch/wine.log" 2>&1 &
