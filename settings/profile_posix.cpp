@@ -78,12 +78,31 @@ static int name_matches(const char* data, size_t begin, size_t end, const char* 
     return name[i] == 0;
 }
 
-static void read_file(const char* path, FileText* out) {
+// The settings path is a Windows path; here a backslash separates folders
+// as '/' does (".\\QUORVANE.INI" is the current folder's file). Returns a
+// malloc'd copy, or null when memory is short.
+static char* native_path(const char* path, const char* suffix) {
+    size_t length = std::strlen(path), extra = std::strlen(suffix);
+    char* copy = static_cast<char*>(std::malloc(length + extra + 1));
+    if (copy == nullptr) return nullptr;
+    for (size_t i = 0; i < length; i++) copy[i] = path[i] == '\\' ? '/' : path[i];
+    std::memcpy(copy + length, suffix, extra + 1);
+    return copy;
+}
+
+static void read_file(const char* windows_path, FileText* out) {
     out->data = nullptr;
     out->length = 0;
     out->exists = 0;
     out->over_limit = 0;
+    char* path = native_path(windows_path, "");
+    if (path == nullptr) {
+        out->exists = 1;
+        out->over_limit = 1;  // cannot be looked at: treat as untouchable
+        return;
+    }
     FILE* f = std::fopen(path, "rb");
+    std::free(path);
     if (f == nullptr) return;
     out->exists = 1;
     // Room for the file as it is (every key read reads it again, and a
@@ -251,14 +270,13 @@ int32_t profile_read_int(const char* section, const char* key, int32_t fallback,
 }
 
 // Writes the whole new text to path through a temporary file.
-static int replace_file(const char* path, const char* const* parts, const size_t* lengths, int count) {
-    size_t path_length = std::strlen(path);
-    char* temporary = static_cast<char*>(std::malloc(path_length + 8));
-    if (temporary == nullptr) return 0;
-    std::memcpy(temporary, path, path_length);
-    std::memcpy(temporary + path_length, ".qvtmp", 7);
-    FILE* f = std::fopen(temporary, "wb");
-    int ok = f != nullptr;
+static int replace_file(const char* windows_path, const char* const* parts, const size_t* lengths,
+                        int count) {
+    char* path = native_path(windows_path, "");
+    char* temporary = native_path(windows_path, ".qvtmp");
+    int ok = path != nullptr && temporary != nullptr;
+    FILE* f = ok ? std::fopen(temporary, "wb") : nullptr;
+    ok = f != nullptr;
     for (int i = 0; ok && i < count; i++) {
         if (lengths[i] > 0 && std::fwrite(parts[i], 1, lengths[i], f) != lengths[i]) ok = 0;
     }
@@ -266,6 +284,7 @@ static int replace_file(const char* path, const char* const* parts, const size_t
     if (ok && std::rename(temporary, path) != 0) ok = 0;
     if (!ok && f != nullptr) std::remove(temporary);  // only a file this call made
     std::free(temporary);
+    std::free(path);
     return ok;
 }
 

@@ -13,6 +13,10 @@
 
 static const char SECTION[] = "Quorvane";
 static const char FILE_NAME[] = "QUORVANE.INI";
+// The file without a folder of its own. The private-profile functions look
+// for a bare file name in the Windows folder, not in the current one, so
+// the current folder is named explicitly.
+static const char CURRENT_FOLDER_FILE[] = ".\\QUORVANE.INI";
 
 // The defaults, in field order. The global record is a constant-initialised
 // copy (no constructor runs), so it is sane before load_settings.
@@ -109,9 +113,12 @@ void make_settings_path(const char* program_file, char out[SETTINGS_PATH_SIZE]) 
         if (program_file[i] == '\\') folder = i + 1;
     }
     // A folder too long for the file name to follow is not cut (a cut path
-    // names some other folder or file): the file is then looked up by its
-    // name alone, in the current directory, as for a path without folder.
-    if (folder + sizeof FILE_NAME > SETTINGS_PATH_SIZE) folder = 0;
+    // names some other folder or file): the file is then looked up in the
+    // current folder, as for a program name without any folder.
+    if (folder == 0 || folder + sizeof FILE_NAME > SETTINGS_PATH_SIZE) {
+        std::memcpy(out, CURRENT_FOLDER_FILE, sizeof CURRENT_FOLDER_FILE);
+        return;
+    }
     std::memcpy(out, program_file, folder);
     std::memcpy(out + folder, FILE_NAME, sizeof FILE_NAME);
 }
@@ -142,9 +149,9 @@ static void apply_bounds() {
 void load_settings_from(const char* path) {
     ensure_settings_lock();
     size_t length = std::strlen(path);
-    if (length >= SETTINGS_PATH_SIZE) length = 0;  // cannot hold it: the file name alone
+    if (length >= SETTINGS_PATH_SIZE) length = 0;  // cannot hold it: the current folder's file
     if (length == 0) {
-        std::memcpy(settings_path, FILE_NAME, sizeof FILE_NAME);
+        std::memcpy(settings_path, CURRENT_FOLDER_FILE, sizeof CURRENT_FOLDER_FILE);
     } else {
         std::memcpy(settings_path, path, length);
         settings_path[length] = 0;

@@ -44,11 +44,13 @@ extern Lock settings_lock;
 // Finds QUORVANE.INI beside the program, reads it and applies the bounds.
 void load_settings();
 // The same for a given file (load_settings's second half; tests use it).
-// A path that does not fit settings_path is replaced by the file name alone.
+// An empty path, or one that does not fit settings_path, means
+// .\QUORVANE.INI (the current folder).
 void load_settings_from(const char* path);
 // The settings file's name for a program file name: its folder (up to the
-// last backslash) and QUORVANE.INI; the name alone when there is no
-// backslash or when the folder is too long to leave room for the name.
+// last backslash) and QUORVANE.INI; .\QUORVANE.INI (the current folder)
+// when there is no backslash or when the folder is too long to leave room
+// for the name.
 void make_settings_path(const char* program_file, char out[SETTINGS_PATH_SIZE]);
 void save_settings();
 void write_int_setting(const char* key, int32_t value);

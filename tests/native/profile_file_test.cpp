@@ -139,10 +139,10 @@ TEST_F(ProfileFile, AWriteThatCannotCompleteKeepsTheOldFile) {
     EXPECT_FALSE(file_exists(target + ".qvtmp"));
 }
 
-TEST_F(ProfileFile, TooLongAPathFallsBackToTheNameAlone) {
+TEST_F(ProfileFile, TooLongAPathFallsBackToTheCurrentFolder) {
     std::string path = "/" + std::string(400, 'p') + "/QUORVANE.INI";
     load_settings_from(path.c_str());
-    EXPECT_STREQ(settings_path, "QUORVANE.INI");
+    EXPECT_STREQ(settings_path, ".\\QUORVANE.INI");
 }
 
 TEST_F(ProfileFile, SnapshotsNeverSeeAHalfWrittenRecord) {

@@ -280,9 +280,9 @@ TEST(SettingsPath, IsTheProgramsFolderOrTheNameAlone) {
     };
     EXPECT_EQ(path_for("C:\\QUORVANE\\QUORVANE.EXE"), "C:\\QUORVANE\\QUORVANE.INI");
     EXPECT_EQ(path_for("C:\\a.b\\c\\prog.exe"), "C:\\a.b\\c\\QUORVANE.INI");
-    EXPECT_EQ(path_for("quorvane.exe"), "QUORVANE.INI");
-    EXPECT_EQ(path_for("/usr/bin/quorvane"), "QUORVANE.INI");
-    EXPECT_EQ(path_for(""), "QUORVANE.INI");
+    EXPECT_EQ(path_for("quorvane.exe"), ".\\QUORVANE.INI");
+    EXPECT_EQ(path_for("/usr/bin/quorvane"), ".\\QUORVANE.INI");
+    EXPECT_EQ(path_for(""), ".\\QUORVANE.INI");
     EXPECT_EQ(path_for("C:\\"), "C:\\QUORVANE.INI");
 
     // The longest folder that still leaves room for the name and its NUL.
@@ -290,8 +290,29 @@ TEST(SettingsPath, IsTheProgramsFolderOrTheNameAlone) {
     ASSERT_EQ(folder.size() + 12 + 1, static_cast<size_t>(SETTINGS_PATH_SIZE));
     EXPECT_EQ(path_for(folder + "q.exe"), folder + "QUORVANE.INI");
     EXPECT_EQ(path_for("C:\\" + std::string(SETTINGS_PATH_SIZE - 12 - 4, 'd') + "\\q.exe"),
-              "QUORVANE.INI");
-    EXPECT_EQ(path_for("C:\\" + std::string(5000, 'd') + "\\q.exe"), "QUORVANE.INI");
+              ".\\QUORVANE.INI");
+    EXPECT_EQ(path_for("C:\\" + std::string(5000, 'd') + "\\q.exe"), ".\\QUORVANE.INI");
+}
+
+// Without a folder of its own the file is the current folder's, not the
+// Windows folder's (where the platform looks for a bare file name).
+TEST(SettingsPath, WithoutAFolderTheCurrentFolderIsUsed) {
+    TempFolder folder;
+    ASSERT_TRUE(folder.ok());
+    std::error_code error;
+    const auto previous = std::filesystem::current_path(error);
+    std::filesystem::current_path(folder.folder(), error);
+    ASSERT_FALSE(error);
+    ASSERT_TRUE(write_bytes("QUORVANE.INI", "[Quorvane]\r\nport=4321\r\n"));
+    settings_reset_defaults();
+    load_settings_from("");
+    EXPECT_STREQ(settings_path, ".\\QUORVANE.INI");
+    EXPECT_EQ(settings.port, 4321);
+    settings.fps = 12;
+    save_settings();
+    EXPECT_NE(read_bytes(folder.path("QUORVANE.INI")).find("\r\nfps=12\r\n"), std::string::npos);
+    std::filesystem::current_path(previous, error);
+    settings_reset_defaults();
 }
 
 TEST(SettingsPath, LoadSettingsLooksBesideTheProgram) {
