@@ -19,10 +19,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <zlib.h>
+
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <random>
 #include <thread>
+#include <vector>
 
 #include "app/client_state.h"
 #include "fuzz/fuzz_check.h"
@@ -150,3 +154,146 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check_state();
     return 0;
 }
+
+#ifdef QV_LIBFUZZER
+// A mutator that knows the framing. Byte-level mutation alone seldom keeps
+// a stream of messages whole, and never gets a changed block stream past
+// zlib's checksum. So most mutations work on whole messages: change one
+// payload and frame it again, insert, copy, drop or swap messages, and for
+// a VideoFrame inflate its block stream, change that (and at times the
+// picture size or raw_size) and deflate it again. The rest are plain
+// byte-level mutations of the whole stream, which break the framing too.
+extern "C" size_t LLVMFuzzerMutate(uint8_t* data, size_t size, size_t max_size);
+
+namespace {
+
+struct Piece {
+    uint8_t type;
+    std::vector<uint8_t> payload;
+};
+
+uint32_t u32_at(const uint8_t* p) {
+    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+
+void put32(uint8_t* p, uint32_t v) {
+    for (int i = 0; i < 4; i++) p[i] = uint8_t(v >> (8 * i));
+}
+
+// The whole messages at the start of the stream; `tail` gets the rest.
+void split(const uint8_t* data, size_t size, std::vector<Piece>& pieces, std::vector<uint8_t>& tail) {
+    size_t at = 0;
+    while (size - at >= WIRE_HEADER_SIZE) {
+        uint32_t length = u32_at(data + at);
+        if (length > size - at - WIRE_HEADER_SIZE) break;
+        const uint8_t* payload = data + at + WIRE_HEADER_SIZE;
+        pieces.push_back(Piece{data[at + 4], std::vector<uint8_t>(payload, payload + length)});
+        at += WIRE_HEADER_SIZE + length;
+    }
+    tail.assign(data + at, data + size);
+}
+
+size_t join(const std::vector<Piece>& pieces, const std::vector<uint8_t>& tail, uint8_t* out, size_t max_size) {
+    size_t total = tail.size();
+    for (const Piece& p : pieces) total += WIRE_HEADER_SIZE + p.payload.size();
+    if (total > max_size) return 0;
+    size_t at = 0;
+    for (const Piece& p : pieces) {
+        put32(out + at, uint32_t(p.payload.size()));
+        out[at + 4] = p.type;
+        if (!p.payload.empty()) std::memcpy(out + at + WIRE_HEADER_SIZE, p.payload.data(), p.payload.size());
+        at += WIRE_HEADER_SIZE + p.payload.size();
+    }
+    if (!tail.empty()) std::memcpy(out + at, tail.data(), tail.size());
+    return total;
+}
+
+void mutate_bytes(std::vector<uint8_t>& bytes, size_t room) {
+    size_t old = bytes.size();
+    bytes.resize(old + room);
+    size_t n = LLVMFuzzerMutate(bytes.data(), old, old + room);
+    bytes.resize(n);
+}
+
+// A VideoFrame with its block stream changed; 0 when it does not inflate.
+bool mutate_frame(Piece& frame, std::mt19937& rng) {
+    std::vector<uint8_t>& body = frame.payload;
+    if (body.size() < 17) return false;
+    uLongf raw = u32_at(body.data() + 9);
+    if (raw == 0 || raw > (1u << 20)) return false;
+    std::vector<uint8_t> stream(raw);
+    if (uncompress(stream.data(), &raw, body.data() + 17, uLong(body.size() - 17)) != Z_OK) return false;
+    stream.resize(raw);
+    if (rng() % 4 == 0) {
+        // Another picture size: the same stream then lands on other blocks.
+        uint16_t width = uint16_t(1 + rng() % 200), height = uint16_t(1 + rng() % 150);
+        body[4] = uint8_t(width);
+        body[5] = uint8_t(width >> 8);
+        body[6] = uint8_t(height);
+        body[7] = uint8_t(height >> 8);
+    }
+    mutate_bytes(stream, 256);
+    uLongf packed_size = compressBound(uLong(stream.size()));
+    std::vector<uint8_t> packed(packed_size);
+    if (compress2(packed.data(), &packed_size, stream.data(), uLong(stream.size()), int(rng() % 10)) != Z_OK)
+        return false;
+    uint32_t raw_size = uint32_t(stream.size());
+    switch (rng() % 8) {
+    case 0: raw_size = raw_size > 0 ? raw_size - 1 : 0; break;  // one byte short: must not inflate
+    case 1: raw_size += rng() % 8192; break;                    // room to spare
+    default: break;
+    }
+    body.resize(17);
+    put32(body.data() + 9, raw_size);
+    body.insert(body.end(), packed.begin(), packed.begin() + long(packed_size));
+    return true;
+}
+
+}  // namespace
+
+extern "C" size_t LLVMFuzzerCustomMutator(uint8_t* data, size_t size, size_t max_size, unsigned int seed) {
+    std::mt19937 rng(seed);
+    std::vector<Piece> pieces;
+    std::vector<uint8_t> tail;
+    split(data, size, pieces, tail);
+    unsigned choice = rng() % 8;
+    if (choice == 0 || pieces.empty()) return LLVMFuzzerMutate(data, size, max_size);
+
+    size_t pick = rng() % pieces.size();
+    switch (choice) {
+    case 1:
+    case 2:
+        mutate_bytes(pieces[pick].payload, 64);
+        break;
+    case 3:
+    case 4: {
+        // A VideoFrame if there is one, from `pick` on.
+        size_t k = 0;
+        while (k < pieces.size() && pieces[(pick + k) % pieces.size()].type != MSG_VIDEO_FRAME) k++;
+        if (k == pieces.size() || !mutate_frame(pieces[(pick + k) % pieces.size()], rng))
+            mutate_bytes(pieces[pick].payload, 64);
+        break;
+    }
+    case 5:
+        pieces.insert(pieces.begin() + long(rng() % (pieces.size() + 1)), pieces[pick]);
+        break;
+    case 6:
+        if (rng() % 2 == 0 && pieces.size() > 1) {
+            pieces.erase(pieces.begin() + long(pick));
+        } else {
+            std::swap(pieces[pick], pieces[rng() % pieces.size()]);
+        }
+        break;
+    default: {
+        // A new message of any type (8 is unknown) with a short payload.
+        Piece p{uint8_t(rng() % 9), std::vector<uint8_t>(rng() % 64)};
+        for (uint8_t& b : p.payload) b = uint8_t(rng());
+        if (p.type == MSG_STREAM_SETUP) p.payload.resize(45 + rng() % 4);
+        pieces.insert(pieces.begin() + long(rng() % (pieces.size() + 1)), p);
+        break;
+    }
+    }
+    size_t n = join(pieces, tail, data, max_size);
+    return n > 0 ? n : LLVMFuzzerMutate(data, size, max_size);
+}
+#endif
