@@ -13,7 +13,9 @@
 //
 // After every message the shared state must still hold what the window
 // thread relies on: the counts in range, every text terminated inside its
-// array, the picture's memory matching its size.
+// array, the picture's memory matching its size. At the end, what the
+// client sent back must be one FrameAck for every whole VideoFrame of at
+// least 17 bytes, in order, and nothing else.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -40,9 +42,9 @@
 
 namespace {
 
-// Writes the whole input into `fd` and shuts its sending side, reading and
-// dropping whatever the client sends meanwhile, until the client closes.
-void feed(int fd, const uint8_t* data, size_t size) {
+// Writes the whole input into `fd` and shuts its sending side, reading
+// what the client sends meanwhile into `answers`, until the client closes.
+void feed(int fd, const uint8_t* data, size_t size, std::vector<uint8_t>* answers) {
     size_t sent = 0;
     bool open_for_sending = true;
     if (size == 0) {
@@ -59,6 +61,7 @@ void feed(int fd, const uint8_t* data, size_t size) {
             uint8_t drain[4096];
             ssize_t n = recv(fd, drain, sizeof drain, MSG_DONTWAIT);
             if (n == 0) return;  // the client closed its end
+            if (n > 0) answers->insert(answers->end(), drain, drain + n);
             if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return;
         }
         if (open_for_sending && (p.revents & POLLOUT)) {
@@ -70,6 +73,32 @@ void feed(int fd, const uint8_t* data, size_t size) {
                 open_for_sending = false;
             }
         }
+    }
+}
+
+// The frame numbers the client must acknowledge for this input, in order:
+// those of every VideoFrame of at least 17 bytes that arrives whole before
+// the stream ends or a header announces more than the largest payload.
+std::vector<uint32_t> frames_to_acknowledge(const uint8_t* data, size_t size) {
+    std::vector<uint32_t> ids;
+    size_t at = 0;
+    while (size - at >= WIRE_HEADER_SIZE) {
+        uint32_t length = get_u32le(data + at);
+        if (length > WIRE_MAX_PAYLOAD || length > size - at - WIRE_HEADER_SIZE) break;
+        if (data[at + 4] == MSG_VIDEO_FRAME && length >= VIDEO_FRAME_MIN)
+            ids.push_back(get_u32le(data + at + WIRE_HEADER_SIZE));
+        at += WIRE_HEADER_SIZE + length;
+    }
+    return ids;
+}
+
+// What the client sent must be exactly one FrameAck per such frame.
+void check_answers(const std::vector<uint8_t>& answers, const std::vector<uint32_t>& ids) {
+    FUZZ_CHECK(answers.size() == ids.size() * (WIRE_HEADER_SIZE + 4));
+    for (size_t i = 0; i < ids.size(); i++) {
+        const uint8_t* ack = answers.data() + i * (WIRE_HEADER_SIZE + 4);
+        FUZZ_CHECK(get_u32le(ack) == 4 && ack[4] == MSG_FRAME_ACK);
+        FUZZ_CHECK(get_u32le(ack + WIRE_HEADER_SIZE) == ids[i]);
     }
 }
 
@@ -135,7 +164,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int fds[2];
     FUZZ_CHECK(socketpair(AF_UNIX, SOCK_STREAM, 0, fds) == 0);
     FUZZ_CHECK(fcntl(fds[1], F_SETFL, fcntl(fds[1], F_GETFL) | O_NONBLOCK) == 0);
-    std::thread feeder(feed, fds[1], data, size);
+    std::vector<uint8_t> answers;
+    std::thread feeder(feed, fds[1], data, size, &answers);
 
     state.sock.store(fds[0]);
     state.connected.store(1);
@@ -152,6 +182,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     feeder.join();
     close(fds[1]);
     check_state();
+    check_answers(answers, frames_to_acknowledge(data, size));
     return 0;
 }
 
