@@ -27,7 +27,7 @@ from harness import (  # noqa: E402
     MSG_APP_LIST, MSG_CHAR, MSG_HELLO, MSG_KEY, MSG_LAUNCH_APP, MSG_MENU_REQUEST, MSG_MOUSE_BUTTON,
     MSG_MOUSE_DELTA, MSG_MOUSE_POS, MSG_MOUSE_WHEEL, MSG_PING, MSG_SERVER_TEXT, MSG_STREAM_SETUP,
     MSG_STREAM_STATE, MSG_WEB_ADDRESS, Checks, Client, Display, FakeServer, app_list, near,
-    server_text, stream_setup, wait_for, write_ini)
+    private_wine_prefix, server_text, stream_setup, wait_for, write_ini)
 
 WIDTH, HEIGHT = 640, 480
 REMOTE_WIDTH, REMOTE_HEIGHT = 1280, 720
@@ -76,24 +76,6 @@ def parse_ini(text):
     return values
 
 
-def private_prefix(base, folder):
-    """A Wine prefix of this session's own that shares the base prefix's
-    drive_c. Every prefix has its own wineserver and desktop process, and a
-    desktop process takes its X display from the first program that starts
-    it; a prefix shared with other test runs (unit tests run with no display
-    at all) could hand this client a desktop without a screen. Only the
-    registry files are copied; Wine replaces them by renaming when it saves."""
-    os.makedirs(os.path.join(folder, 'dosdevices'))
-    for name in os.listdir(base):
-        path = os.path.join(base, name)
-        if name.endswith('.reg') or (name.startswith('.') and os.path.isfile(path)):
-            shutil.copy2(path, os.path.join(folder, name))
-    os.symlink(os.path.join(base, 'drive_c'), os.path.join(folder, 'drive_c'))
-    os.symlink('../drive_c', os.path.join(folder, 'dosdevices', 'c:'))
-    os.symlink('/', os.path.join(folder, 'dosdevices', 'z:'))
-    return folder
-
-
 class DesktopClient:
     """quorvane.exe started inside a Wine virtual desktop of the screen's size,
     in a scratch folder of its own."""
@@ -139,20 +121,10 @@ class Session:
         if ini is not None and ini.get('port') == 'SERVER':
             ini['port'] = self.server.port
         base = os.environ.get('WINEPREFIX', '/root/.wine-quorvane')
-        self.prefix = private_prefix(base, tempfile.mkdtemp(prefix='wine-', dir=args.scratch) + '/p')
-        # The harness starts Wine in the prefix these name.
-        names = ('WINEPREFIX', 'QV_E2E_WINEPREFIX')
-        saved = {name: os.environ.get(name) for name in names}
-        for name in names:
-            os.environ[name] = self.prefix
-        try:
-            self.client = Client(args.exe, self.display, args.scratch, ini, arguments) if start_client else None
-        finally:
-            for name, value in saved.items():
-                if value is None:
-                    del os.environ[name]
-                else:
-                    os.environ[name] = value
+        self.prefix = private_wine_prefix(base, tempfile.mkdtemp(prefix='wine-', dir=args.scratch) + '/p')
+        self.client = None
+        if start_client:
+            self.client = Client(args.exe, self.display, args.scratch, ini, arguments, self.prefix)
         self.main = None     # X window of the main window
         self.origin = None   # screen position of the main window's client area
 
