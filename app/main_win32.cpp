@@ -77,6 +77,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int) {
     register_window_class(instance);
     HWND window = CreateWindowExA(0, WINDOW_CLASS, WINDOW_TITLE, WS_POPUP, 0, 0, settings.bredd,
                                   settings.hojd, nullptr, nullptr, instance, nullptr);
+    // Without a main window nothing could ever end the message loop; end
+    // the program instead of waiting for ever.
+    if (window == nullptr) {
+        net_cleanup();
+        return 0;
+    }
     state.main_window = window;
     create_frame_buffer(settings.bredd, settings.hojd);
     apply_display_mode();

@@ -83,10 +83,14 @@ static void run_list(HDC dc, const DrawList* list) {
 }
 
 // Copies the frame buffer to the window, 1:1 when the sizes match, else
-// stretched over the whole client area without smoothing.
-static void paint_picture(HDC dc, int32_t width, int32_t height) {
+// stretched over the whole client area without smoothing. The decision and
+// the copy are made under state_lock, so the network thread can neither
+// re-create the picture between them nor decode into it meanwhile. Returns
+// 1 when the picture was drawn, 0 when the title screen is to be shown.
+static int paint_picture(HDC dc, int32_t width, int32_t height) {
     lock_enter(&state.state_lock);
-    if (frame_buffer.bitmap != nullptr && frame_buffer.memory_dc != nullptr) {
+    int shown = picture_shown() && frame_buffer.memory_dc != nullptr;
+    if (shown) {
         HDC source = static_cast<HDC>(frame_buffer.memory_dc);
         int32_t remote_width = state.remote_width.load();
         int32_t remote_height = state.remote_height.load();
@@ -99,6 +103,7 @@ static void paint_picture(HDC dc, int32_t width, int32_t height) {
         }
     }
     lock_leave(&state.state_lock);
+    return shown;
 }
 
 void paint_screen(void* dc_handle) {
@@ -110,11 +115,7 @@ void paint_screen(void* dc_handle) {
     SetBkMode(dc, TRANSPARENT);
 
     draw_list_clear(&paint_list);
-    if (picture_shown()) {
-        paint_picture(dc, width, height);
-    } else {
-        build_title_screen(&paint_list, width, height);
-    }
+    if (!paint_picture(dc, width, height)) build_title_screen(&paint_list, width, height);
     build_stats_line(&paint_list);
     run_list(dc, &paint_list);
 }

@@ -76,6 +76,7 @@ void draw_list_clear(DrawList* list);
 
 // 1 when the remote picture is shown instead of the title screen: an
 // application streams, a frame has decoded, and a frame buffer exists.
+// The caller holds state_lock (the frame buffer may be re-created).
 int picture_shown();
 
 // Appends the title screen for a client area of width x height: the
