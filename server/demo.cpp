@@ -77,7 +77,7 @@ int InputView::apply(uint8_t type, const uint8_t* p, uint32_t length) {
         if (length < 4) return 0;
         char buf[96];
         uint16_t scan = read_u16(p + 1);
-        std::snprintf(buf, sizeof buf, " %s  %02X/%03X", p[3] ? "ned" : "upp", p[0], scan & 0x1FF);
+        std::snprintf(buf, sizeof buf, " %s %02X/%03X", p[3] ? "ned" : "upp", p[0], scan & 0x1FF);
         last_key = key_name(p[0]) + buf;
         if (p[3]) key_presses++;
         return 1;
