@@ -97,8 +97,28 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     return 0;
 }
 
+// The same bytes, up to their first zero, taken as the program's own file
+// name: the settings file's name made from it must fit its 260 bytes (the
+// destination is exactly that large) and name QUORVANE.INI, in the
+// program's folder when that leaves room, else in the current folder.
+static void check_settings_path(const uint8_t* data, size_t size) {
+    std::string program(reinterpret_cast<const char*>(data), size);
+    program.resize(std::strlen(program.c_str()));
+    char* out = static_cast<char*>(std::malloc(SETTINGS_PATH_SIZE));
+    FUZZ_CHECK(out != nullptr);
+    make_settings_path(program.c_str(), out);
+    FUZZ_CHECK(terminated_within(out, SETTINGS_PATH_SIZE));
+    std::string path(out);
+    std::free(out);
+    size_t folder_end = program.rfind('\\');
+    std::string folder_part = folder_end == std::string::npos ? "" : program.substr(0, folder_end + 1);
+    if (folder_part.empty() || folder_part.size() + 12 >= SETTINGS_PATH_SIZE) folder_part = ".\\";
+    FUZZ_CHECK(path == folder_part + "QUORVANE.INI");
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (folder.empty()) LLVMFuzzerInitialize(nullptr, nullptr);
+    check_settings_path(data, size);
     FILE* f = std::fopen(file.c_str(), "wb");
     FUZZ_CHECK(f != nullptr);
     FUZZ_CHECK(size == 0 || std::fwrite(data, 1, size, f) == size);

@@ -421,6 +421,12 @@ void settings_seeds() {
             std::string(10000, '#') + "\n");
     put("settings_file", "no_final_newline", "[Quorvane]\nhost=a\nport=4");
     put("settings_file", "key_without_value", "[Quorvane]\nhost\nport\n=5\n[\n]\n[]\n");
+    // Also read as a program's file name: folders around the longest that
+    // leaves room for QUORVANE.INI in 260 bytes.
+    for (int length : {246, 247, 248, 300}) {
+        put("settings_file", "program_folder_" + std::to_string(length),
+            "C:\\" + std::string(size_t(length - 4), 'd') + "\\Q.EXE");
+    }
     std::string binary = "[Quorvane]\nhost=";
     for (int i = 0; i < 256; i++) binary.push_back(char(i));
     binary.append("\nfps=\0" "20\n", 9);  // a zero byte inside a value
