@@ -1,14 +1,14 @@
-// Carries out the drawing of the main window with GDI.
-//
-// Windows 98 keeps all GDI objects of all programs in a small shared heap:
-// every font and brush made here lives for one paint only and is deleted
-// before paint_screen returns, whatever path it took.
+// Painting the main window with GDI: the picture is copied straight from the
+// frame buffer; the title screen and the statistics line are drawing lists
+// (ui/title_screen.cpp) carried out on a GDI surface by run_draw_list, which
+// gives back every font and brush it makes within the paint.
 #include "ui/paint.h"
 
 #include <windows.h>
 
 #include "app/client_state.h"
 #include "media/frame_buffer.h"
+#include "ui/canvas.h"
 #include "ui/title_screen.h"
 
 // One list, reused by every paint; only the window thread paints.
@@ -20,66 +20,34 @@ void draw_text(void* dc, int32_t x, int32_t y, uint32_t colour, const char* text
     TextOutA(hdc, x, y, text, lstrlenA(text));
 }
 
-static HFONT make_font(const char* face, int height, int weight, int italic) {
-    return CreateFontA(height, 0, 0, 0, weight, italic ? TRUE : FALSE, FALSE, FALSE,
-                       ANSI_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                       DEFAULT_PITCH, face);
+// The GDI side of the drawing surface (ui/canvas.h).
+static void* gdi_create_font(void*, int font) {
+    // Fonts of the title screen; all other parameters 0 or default.
+    const char* face = font == FONT_PIN ? "Courier New" : "Arial";
+    int height = font == FONT_TITLE ? 44 : font == FONT_PIN ? 36 : 18;
+    int weight = font == FONT_TEXT ? FW_NORMAL : FW_BOLD;
+    BOOL italic = font == FONT_TITLE ? TRUE : FALSE;
+    return CreateFontA(height, 0, 0, 0, weight, italic, FALSE, FALSE, ANSI_CHARSET,
+                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH,
+                       face);
 }
 
-static void fill(HDC dc, const DrawOp* op) {
-    RECT rect = {op->x, op->y, op->right, op->bottom};
-    HBRUSH brush = CreateSolidBrush(op->colour);
-    if (brush == nullptr) return;
-    FillRect(dc, &rect, brush);
-    DeleteObject(brush);
+static void* gdi_select_font(void* surface, void* font) {
+    return SelectObject(static_cast<HDC>(surface), static_cast<HGDIOBJ>(font));
 }
 
-// Fonts of one paint, made when first needed and deleted at its end.
-struct PaintFonts {
-    HFONT font[4];      // by DrawFont; font[FONT_DEFAULT] stays none
-    HFONT original;     // the DC's own font, selected back at the end
-    int selected;       // DrawFont now selected, -1 before the first text
-};
+static void* gdi_create_brush(void*, uint32_t colour) { return CreateSolidBrush(colour); }
 
-static HFONT font_for(PaintFonts* fonts, int which) {
-    if (fonts->font[which] != nullptr) return fonts->font[which];
-    switch (which) {
-        case FONT_TITLE: fonts->font[which] = make_font("Arial", 44, FW_BOLD, 1); break;
-        case FONT_TEXT: fonts->font[which] = make_font("Arial", 18, FW_NORMAL, 0); break;
-        case FONT_PIN: fonts->font[which] = make_font("Courier New", 36, FW_BOLD, 0); break;
-        default: break;
-    }
-    return fonts->font[which];
+static void gdi_fill_rect(void* surface, int32_t left, int32_t top, int32_t right, int32_t bottom,
+                          void* brush) {
+    RECT rect = {left, top, right, bottom};
+    FillRect(static_cast<HDC>(surface), &rect, static_cast<HBRUSH>(brush));
 }
 
-static void select_font(HDC dc, PaintFonts* fonts, int which) {
-    if (fonts->selected == which) return;
-    HFONT font = which == FONT_DEFAULT ? fonts->original : font_for(fonts, which);
-    if (font == nullptr) return;  // creation failed: draw with what is selected
-    HGDIOBJ previous = SelectObject(dc, font);
-    if (fonts->selected < 0) fonts->original = static_cast<HFONT>(previous);
-    fonts->selected = which;
-}
+static void gdi_delete_object(void*, void* object) { DeleteObject(static_cast<HGDIOBJ>(object)); }
 
-static void run_list(HDC dc, const DrawList* list) {
-    PaintFonts fonts = {{nullptr, nullptr, nullptr, nullptr}, nullptr, -1};
-    for (int i = 0; i < list->count; i++) {
-        const DrawOp* op = &list->ops[i];
-        if (op->kind == DRAW_FILL) {
-            fill(dc, op);
-        } else {
-            if (fonts.selected < 0 && op->font == FONT_DEFAULT) {
-                // Nothing selected yet: the DC's own font is already in place.
-            } else {
-                select_font(dc, &fonts, op->font);
-            }
-            draw_text(dc, op->x, op->y, op->colour, op->text);
-        }
-    }
-    if (fonts.selected >= 0 && fonts.original != nullptr) SelectObject(dc, fonts.original);
-    for (int f = FONT_TITLE; f <= FONT_PIN; f++) {
-        if (fonts.font[f] != nullptr) DeleteObject(fonts.font[f]);
-    }
+static void gdi_text_out(void* surface, int32_t x, int32_t y, uint32_t colour, const char* text) {
+    draw_text(surface, x, y, colour, text);
 }
 
 // Copies the frame buffer to the window, 1:1 when the sizes match, else
@@ -117,5 +85,7 @@ void paint_screen(void* dc_handle) {
     draw_list_clear(&paint_list);
     if (!paint_picture(dc, width, height)) build_title_screen(&paint_list, width, height);
     build_stats_line(&paint_list);
-    run_list(dc, &paint_list);
+    Canvas canvas = {dc, gdi_create_font, gdi_select_font, gdi_create_brush, gdi_fill_rect,
+                     gdi_delete_object, gdi_text_out};
+    run_draw_list(&paint_list, &canvas);
 }
