@@ -99,6 +99,7 @@ static HWND create_dialog(int first_run) {
     HWND window = CreateWindowExA(WS_EX_DLGMODALFRAME | WS_EX_TOPMOST, SETTINGS_CLASS, SETTINGS_TITLE,
                                   WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU, x, y, DIALOG_WIDTH, DIALOG_HEIGHT,
                                   nullptr, nullptr, static_cast<HINSTANCE>(program_instance), nullptr);
+    if (window == nullptr) return nullptr;
     char port_text[16];
     char fps_text[16];
     format_text(port_text, sizeof port_text, "%d", settings.port);
@@ -206,12 +207,18 @@ int run_settings_dialog(int first_run) {
 
     register_settings_class();
     HWND window = create_dialog(first_run);
-    SetFocus(host_field);
     dialog_result = DIALOG_OPEN;
-    run_dialog_loop(window);
+    if (window != nullptr) {
+        SetFocus(host_field);
+        run_dialog_loop(window);
+    } else {
+        // No window (no display to show it on): nobody could ever answer
+        // the loop, so this counts as a cancel instead of waiting forever.
+        dialog_result = DIALOG_CANCELLED;
+    }
 
     if (dialog_result == DIALOG_CONFIRMED) store_confirmed_values();
-    DestroyWindow(window);
+    if (window != nullptr) DestroyWindow(window);
 
     // Back to full screen or the window, with the settings as they are now,
     // after a cancel as well. Not when the main window has gone meanwhile
