@@ -78,23 +78,30 @@ static inline void draw_fill(const uint8_t* p, uint16_t* out, ptrdiff_t pitch) {
     }
 }
 
-// Four mask bits (bit 0 = leftmost pixel) as four 16-bit lanes of all ones
-// or all zeros.
-static const uint64_t mask_lanes[16] = {
-    0x0000000000000000ull, 0x000000000000FFFFull, 0x00000000FFFF0000ull, 0x00000000FFFFFFFFull,
-    0x0000FFFF00000000ull, 0x0000FFFF0000FFFFull, 0x0000FFFFFFFF0000ull, 0x0000FFFFFFFFFFFFull,
-    0xFFFF000000000000ull, 0xFFFF00000000FFFFull, 0xFFFF0000FFFF0000ull, 0xFFFF0000FFFFFFFFull,
-    0xFFFFFFFF00000000ull, 0xFFFFFFFF0000FFFFull, 0xFFFFFFFFFFFF0000ull, 0xFFFFFFFFFFFFFFFFull,
+// A row's mask byte (bit 0 = leftmost pixel) as eight 16-bit lanes of all
+// ones or all zeros, four pixels to a word. Made by the compiler.
+struct MaskLanes {
+    uint64_t row[256][2];
 };
+
+static constexpr MaskLanes make_mask_lanes() {
+    MaskLanes lanes{};
+    for (int mask = 0; mask < 256; mask++)
+        for (int k = 0; k < 8; k++)
+            if ((mask >> k) & 1) lanes.row[mask][k >> 2] |= 0xFFFFull << (16 * (k & 3));
+    return lanes;
+}
+
+static constexpr MaskLanes mask_lanes = make_mask_lanes();
 
 static inline void draw_two_color(const uint8_t* p, uint16_t* out, ptrdiff_t pitch) {
     uint64_t c0 = spread4(read_u16(p));
     uint64_t flip = c0 ^ spread4(read_u16(p + 2));  // C0 xor C1: turns C0 into C1
 #pragma GCC unroll 8
     for (int r = 0; r < BLOCK_SIDE; r++) {
-        unsigned mask = p[4 + r];
-        store4(out + r * pitch, c0 ^ (flip & mask_lanes[mask & 15]));
-        store4(out + r * pitch + 4, c0 ^ (flip & mask_lanes[mask >> 4]));
+        const uint64_t* lanes = mask_lanes.row[p[4 + r]];
+        store4(out + r * pitch, c0 ^ (flip & lanes[0]));
+        store4(out + r * pitch + 4, c0 ^ (flip & lanes[1]));
     }
 }
 
@@ -155,32 +162,36 @@ static inline void draw_raw(const uint8_t* p, uint16_t* out, ptrdiff_t pitch) {
     for (int r = 0; r < BLOCK_SIDE; r++) std::memcpy(out + r * pitch, p + 16 * r, 16);
 }
 
-// The two mixed colours of a quadrant, (2 E0 + E1 + 1) / 3 and
-// (E0 + 2 E1 + 1) / 3 per channel, computed for all three channels at once:
-// the channels are spread 21 bits apart in a 64-bit word, where the sums
-// (at most 94) and their products with 171 (below 2^14) cannot spill into
-// the next channel; (x * 171) >> 9 is x / 3 for every x up to 399.
-static inline uint64_t spread_channels(uint32_t c) {
-    return (c & 0x1Fu) | (static_cast<uint64_t>(c & 0x3E0u) << 16) |
-           (static_cast<uint64_t>(c & 0x7C00u) << 32);
+// The two mixed colours of a quadrant per pair of 5-bit channel values
+// (a of E0, b of E1): (2a + b + 1) / 3 in the low byte, (a + 2b + 1) / 3 in
+// the high byte, indexed by a * 32 + b. Made by the compiler.
+struct ChannelMixes {
+    uint16_t pair[1024];
+};
+
+static constexpr ChannelMixes make_channel_mixes() {
+    ChannelMixes mixes{};
+    for (int a = 0; a < 32; a++)
+        for (int b = 0; b < 32; b++)
+            mixes.pair[a * 32 + b] =
+                static_cast<uint16_t>((2 * a + b + 1) / 3 | ((a + 2 * b + 1) / 3) << 8);
+    return mixes;
 }
 
-static inline uint32_t thirds_of(uint64_t sums) {
-    uint64_t t = (sums * 171) >> 9;
-    return static_cast<uint32_t>(t & 0x1Fu) | (static_cast<uint32_t>(t >> 16) & 0x3E0u) |
-           (static_cast<uint32_t>(t >> 32) & 0x7C00u);
-}
+static constexpr ChannelMixes channel_mixes = make_channel_mixes();
 
 static inline void draw_quad(const uint8_t* p, uint16_t* out, ptrdiff_t pitch) {
-    const uint64_t ones = 1 | (1ull << 21) | (1ull << 42);
 #pragma GCC unroll 4
     for (int q = 0; q < 4; q++) {
         const uint8_t* quadrant = p + 8 * q;
         uint32_t e0 = read_u16(quadrant);
         uint32_t e1 = read_u16(quadrant + 2);
-        uint64_t s0 = spread_channels(e0), s1 = spread_channels(e1);
-        Palette4 palette = palette4(e0, e1, thirds_of(2 * s0 + s1 + ones),
-                                    thirds_of(s0 + 2 * s1 + ones));
+        uint32_t red = channel_mixes.pair[((e0 >> 5) & 0x3E0u) | ((e1 >> 10) & 31u)];
+        uint32_t green = channel_mixes.pair[(e0 & 0x3E0u) | ((e1 >> 5) & 31u)];
+        uint32_t blue = channel_mixes.pair[((e0 << 5) & 0x3E0u) | (e1 & 31u)];
+        uint32_t mix21 = ((red & 0xFFu) << 10) | ((green & 0xFFu) << 5) | (blue & 0xFFu);
+        uint32_t mix12 = ((red >> 8) << 10) | ((green >> 8) << 5) | (blue >> 8);
+        Palette4 palette = palette4(e0, e1, mix21, mix12);
         uint16_t* corner = out + (q >> 1) * 4 * pitch + (q & 1) * 4;
         // Byte r of the index word holds the indices of quadrant row r.
 #pragma GCC unroll 4
@@ -197,6 +208,63 @@ static inline void draw_block(int type, const uint8_t* p, uint16_t* out, ptrdiff
     case BLOCK_QUAD: draw_quad(p, out, pitch); break;
     default: break;
     }
+}
+
+// Draws `count` whole blocks of one block row, left to right from `out`,
+// with their types at `types` and their payloads from *payload on, which
+// it advances. Each payload is checked to lie before `end` before a byte
+// of it is read. 0, or -1 at a short payload or an invalid type. Kept apart
+// from decode_blocks, and not inlined into it, so that its few variables
+// stay in registers instead of going to the stack.
+__attribute__((noinline)) static int decode_whole_blocks(const uint8_t* types, uint32_t count,
+                                                         const uint8_t** payload_at,
+                                                         const uint8_t* end, uint16_t* out,
+                                                         ptrdiff_t pitch) {
+    const uint8_t* payload = *payload_at;
+    const uint8_t* types_end = types + count;
+    for (; types < types_end; types++, out += 8) {
+        unsigned type = *types;
+        if (type == BLOCK_SKIP) {
+            // Unchanged areas come in runs: pass the next eight blocks at
+            // once while they are SKIP too.
+            while (types_end - types > 8 && read_u64(types + 1) == 0) {
+                types += 8;
+                out += 64;
+            }
+            continue;
+        }
+        ptrdiff_t left = end - payload;
+        switch (type) {
+        case BLOCK_FILL:
+            if (left < 2) return -1;
+            draw_fill(payload, out, pitch);
+            payload += 2;
+            break;
+        case BLOCK_TWO_COLOR:
+            if (left < 12) return -1;
+            draw_two_color(payload, out, pitch);
+            payload += 12;
+            break;
+        case BLOCK_FOUR_COLOR:
+            if (left < 24) return -1;
+            draw_four_color(payload, out, pitch);
+            payload += 24;
+            break;
+        case BLOCK_RAW:
+            if (left < 128) return -1;
+            draw_raw(payload, out, pitch);
+            payload += 128;
+            break;
+        case BLOCK_QUAD:
+            if (left < 32) return -1;
+            draw_quad(payload, out, pitch);
+            payload += 32;
+            break;
+        default: return -1;
+        }
+    }
+    *payload_at = payload;
+    return 0;
 }
 
 int decode_blocks(const uint8_t* stream, uint32_t length, uint16_t* pixels,
@@ -223,52 +291,15 @@ int decode_blocks(const uint8_t* stream, uint32_t length, uint16_t* pixels,
         uint16_t* row_start = pixels + static_cast<ptrdiff_t>(y0) * pitch;
         uint32_t bx = 0;
 
-        // Whole blocks: straight into the picture. Each case checks that its
-        // payload is there before it reads it.
+        // Whole blocks: straight into the picture.
         if (visible_rows == 8) {
-            uint16_t* out = row_start;
-            for (; bx < full_columns; bx++, block++, out += 8) {
-                // Unchanged areas come in runs: pass eight SKIP blocks at a
-                // time while the row has them.
-                while (full_columns - bx >= 8 && read_u64(type_of + block) == 0) {
-                    bx += 8;
-                    block += 8;
-                    out += 64;
-                }
-                if (bx == full_columns) break;
-                unsigned type = type_of[block];
-                if (type == BLOCK_SKIP) continue;
-                const uint8_t* payload = stream + cursor;
-                uint32_t left = length - cursor;
-                switch (type) {
-                case BLOCK_FILL:
-                    if (left < 2) return -1;
-                    draw_fill(payload, out, pitch);
-                    cursor += 2;
-                    break;
-                case BLOCK_TWO_COLOR:
-                    if (left < 12) return -1;
-                    draw_two_color(payload, out, pitch);
-                    cursor += 12;
-                    break;
-                case BLOCK_FOUR_COLOR:
-                    if (left < 24) return -1;
-                    draw_four_color(payload, out, pitch);
-                    cursor += 24;
-                    break;
-                case BLOCK_RAW:
-                    if (left < 128) return -1;
-                    draw_raw(payload, out, pitch);
-                    cursor += 128;
-                    break;
-                case BLOCK_QUAD:
-                    if (left < 32) return -1;
-                    draw_quad(payload, out, pitch);
-                    cursor += 32;
-                    break;
-                default: return -1;
-                }
-            }
+            const uint8_t* payload = stream + cursor;
+            if (decode_whole_blocks(type_of + block, full_columns, &payload, stream + length,
+                                    row_start, pitch) != 0)
+                return -1;
+            cursor = static_cast<uint32_t>(payload - stream);
+            bx = full_columns;
+            block += full_columns;
         }
 
         // Blocks cut by the right or bottom edge: drawn whole into a scratch

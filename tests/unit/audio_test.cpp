@@ -8,10 +8,13 @@
 #include <vector>
 
 #include "app/sys.h"
+#include "link/messages.h"
+#include "link/wire.h"
 #include "media/audio.h"
 #include "media/audio_device.h"
 #include "media/audio_device_stub.h"
 #include "settings/settings.h"
+#include "tests/support/client_fixture.h"
 
 namespace {
 
@@ -175,6 +178,42 @@ TEST_F(Audio, NoSoundWhenSwitchedOffOrWithoutRate) {
     EXPECT_EQ(0, audio_stub.open_count);
     EXPECT_EQ(0u, audio_stub.queued.size());
     EXPECT_EQ(0, audio_current_rate());
+}
+
+// A StreamSetup as the server sends it: 640 x 480 and the given format.
+void stream_setup(int32_t rate, uint8_t channels) {
+    std::vector<uint8_t> payload(STREAM_SETUP_MIN, 0);
+    payload[2] = 640 & 0xFF, payload[3] = 640 >> 8;
+    payload[4] = 480 & 0xFF, payload[5] = 480 >> 8;
+    for (int i = 0; i < 4; i++) payload[7 + i] = uint8_t(uint32_t(rate) >> (8 * i));
+    payload[11] = channels;
+    handle_message(MSG_STREAM_SETUP, payload.data(), uint32_t(payload.size()));
+}
+
+TEST_F(Audio, StreamSetupReopensOnlyOnANewFormat) {
+    fresh_client_state();
+    stream_setup(22050, 2);
+    EXPECT_EQ(1, audio_stub.open_count);
+    write(pattern(8192, 0));
+    stream_setup(22050, 2);  // same format: the queued sound plays on
+    EXPECT_EQ(1, audio_stub.open_count);
+    EXPECT_EQ(1, audio_stub.busy[0]);
+    stream_setup(44100, 2);
+    EXPECT_EQ(2, audio_stub.open_count);
+    EXPECT_EQ(0, audio_stub.busy[0]);
+    stream_setup(44100, 1);
+    EXPECT_EQ(3, audio_stub.open_count);
+    EXPECT_EQ(1, audio_stub.channels);
+
+    // A failed open is tried again by the next StreamSetup, even with the
+    // same format.
+    audio_stub.fail_open = 1;
+    stream_setup(22050, 1);
+    EXPECT_EQ(0, audio_is_open());
+    audio_stub.fail_open = 0;
+    stream_setup(22050, 1);
+    EXPECT_EQ(1, audio_is_open());
+    EXPECT_EQ(4, audio_stub.open_count);
 }
 
 int allocations_left;

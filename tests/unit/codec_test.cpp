@@ -211,6 +211,28 @@ TEST(DecodeBlocks, LayoutExamples) {
     EXPECT_EQ(0x0000, picture.at(4, 0));  // quadrant 1: E0 0000, all index 0
 }
 
+TEST(DecodeBlocks, QuadMixesEveryPairOfChannelValues) {
+    // Quadrants whose end colours have equal channels a and b, for all
+    // 32 x 32 pairs, using every index so that both mixed colours show.
+    std::vector<Block> blocks;
+    for (int a = 0; a < 32; a++)
+        for (int b = 0; b < 32; b += 4) {
+            Block quad{BLOCK_QUAD, std::vector<uint8_t>(32, 0)};
+            for (int q = 0; q < 4; q++) {
+                uint16_t e0 = uint16_t(a * 0x0421), e1 = uint16_t((b + q) * 0x0421 | (q & 1) << 15);
+                quad.payload[8 * q] = uint8_t(e0), quad.payload[8 * q + 1] = uint8_t(e0 >> 8);
+                quad.payload[8 * q + 2] = uint8_t(e1), quad.payload[8 * q + 3] = uint8_t(e1 >> 8);
+                for (int i = 4; i < 8; i++) quad.payload[8 * q + i] = 0xE4;
+            }
+            blocks.push_back(quad);
+        }
+    Picture actual(8 * 32, 8 * 8, 8 * 32), expected(8 * 32, 8 * 8, 8 * 32);
+    std::vector<uint8_t> stream = stream_of(blocks);
+    reference_decode(&expected, blocks, blocks.size());
+    ASSERT_EQ(0, decode(stream, stream.size(), &actual));
+    expect_same(expected, actual);
+}
+
 TEST(DecodeBlocks, EdgeBlocksOfTenByTen) {
     // 2 x 2 blocks: block 1 is 2 x 8, block 2 is 8 x 2, block 3 is 2 x 2. RAW
     // payloads still take 128 bytes each: the last block must get its own.
