@@ -238,6 +238,23 @@ def scenario_keys(args, checks):
                      chars == [struct.pack('<H', 0x42)] and got[0][1] == MSG_KEY
                      and got[-1][1] == MSG_KEY, describe(got))
 
+        # A held key: one more press (and character) per auto-repeat, one
+        # release.
+        mark = connection.mark()
+        display.run('xdotool', 'keydown', 'c')
+        wait_for(lambda: len([1 for _, k, p in input_since(connection, mark, (MSG_KEY,)) if p[3] == 1]) >= 3, 5)
+        display.run('xdotool', 'keyup', 'c')
+        wait_for(lambda: any(p[3] == 0 for _, _, p in input_since(connection, mark, (MSG_KEY,))), 5)
+        time.sleep(0.2)
+        got = input_since(connection, mark, (MSG_KEY, MSG_CHAR))
+        keys = [key_message(p) for _, k, p in got if k == MSG_KEY]
+        chars = [p for _, k, p in got if k == MSG_CHAR]
+        presses = [k for k in keys if k[2] == 1]
+        checks.check('held "c": a Key press and a Char per auto-repeat, one release at the end',
+                     len(presses) >= 3 and all(k[0] == 0x43 for k in keys) and keys[-1][2] == 0
+                     and [k[2] for k in keys].count(0) == 1 and chars == [b'c\x00'] * len(presses),
+                     '%d presses, %d chars, %d releases' % (len(presses), len(chars), len(keys) - len(presses)))
+
         for name, vk in (('Return', 0x0D), ('Tab', 0x09), ('BackSpace', 0x08), ('Escape', 0x1B)):
             mark = connection.mark()
             display.key(name)
