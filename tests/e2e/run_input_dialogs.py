@@ -451,6 +451,22 @@ def scenario_locked(args, checks):
         checks.check('locked: the wheel sends MouseWheel -120',
                      [p for _, _, p in got] == [struct.pack('<h', -120)], describe(got))
 
+        # F10 frees the mouse for the dialog; after the dialog the lock
+        # comes back by itself.
+        display.key('F10')
+        dialog = session.find(DIALOG_TITLE, 10)
+        checks.check('locked: F10 opens the dialog', dialog is not None)
+        mark = connection.mark()
+        free = session.to_screen(30, 400)
+        display.move(*free)
+        time.sleep(0.3)
+        checks.check('locked: with the dialog up the cursor is free and sends no MouseDelta',
+                     session.mouse() == free and not connection.since(mark, MSG_MOUSE_DELTA),
+                     '%r %s' % (session.mouse(), describe(connection.since(mark, MSG_MOUSE_DELTA))))
+        display.key('Escape')
+        checks.check('locked: after the dialog the cursor is held at the centre again',
+                     wait_for(lambda: session.mouse() == centre, 5), repr(session.mouse()))
+
         # F8: the absolute pointer; the cursor is free and positions flow.
         display.key('F8')
         mark = connection.mark()
