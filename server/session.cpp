@@ -528,7 +528,9 @@ void Session::run() {
             if (melody_) {
                 int chunk = rate_ / 20;
                 if (chunk * 2 * channels_ > 8192) chunk = 8192 / (2 * channels_);
-                int64_t due = audio_started_ + int64_t((audio_frames_sent_ + uint64_t(chunk)) * 1000 / uint64_t(rate_)) - 100;
+                // One millisecond late rather than early: rounding must not
+                // wake the loop before a piece is really due.
+                int64_t due = audio_started_ + int64_t((audio_frames_sent_ + uint64_t(chunk)) * 1000 / uint64_t(rate_)) - 100 + 1;
                 wake = std::min(wake, due);
             }
         }
