@@ -571,6 +571,9 @@ def main():
     parser.add_argument('--out', required=True, help='folder for screenshots and scratch files')
     parser.add_argument('--scenario', action='append', choices=sorted(SCENARIOS))
     args = parser.parse_args()
+    # Wine wants an absolute prefix, and the client runs in its own folder.
+    args.exe = os.path.abspath(args.exe)
+    args.out = os.path.abspath(args.out)
     os.makedirs(args.out, exist_ok=True)
     args.scratch = tempfile.mkdtemp(prefix='e2e-', dir=args.out)
     failed = []
@@ -588,7 +591,9 @@ def main():
         failed += ['%s: %s' % (name, n) for n in checks.failed()]
     if failed:
         print('FAILED:\n  ' + '\n  '.join(failed))
+        print('client folders and Wine logs kept in %s' % args.scratch)
         return 1
+    shutil.rmtree(args.scratch, ignore_errors=True)
     return 0
 
 
