@@ -5,6 +5,7 @@
 // (the private-profile functions on Windows, our own reader natively).
 #include "settings/settings.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstring>
 
@@ -95,15 +96,22 @@ static int32_t default_int(const SettingKey& k) {
 static int32_t stereo_from_file(int32_t value) { return value != 0 ? 2 : 1; }
 static int32_t stereo_to_file(int32_t channels) { return channels == 2 ? 1 : 0; }
 
-// The lock is made on first use. Every first use happens on the window
-// thread before the network thread exists (load_settings at start-up), so
-// the flag needs no protection of its own.
-static int settings_lock_ready;
+// The lock is made on first use, which start-up reaches on the window
+// thread before the network thread exists (load_settings). Should two
+// threads still meet here first, one makes it and the other waits the few
+// instructions that takes: 0 not made, 1 being made, 2 ready.
+static std::atomic<int32_t> settings_lock_state;
 
 static void ensure_settings_lock() {
-    if (settings_lock_ready) return;
-    lock_init(&settings_lock);
-    settings_lock_ready = 1;
+    if (settings_lock_state.load() == 2) return;
+    int32_t expected = 0;
+    if (settings_lock_state.compare_exchange_strong(expected, 1)) {
+        lock_init(&settings_lock);
+        settings_lock_state.store(2);
+        return;
+    }
+    while (settings_lock_state.load() != 2) {
+    }
 }
 
 void make_settings_path(const char* program_file, char out[SETTINGS_PATH_SIZE]) {
