@@ -39,20 +39,26 @@ void close_link_socket() {
     wakes_in_progress.fetch_sub(1);
 }
 
-// The network thread's end of its own socket. Whoever takes the handle out
-// of state.sock first decides: the network thread itself closes it; after
-// the window thread took it (close_link_socket), its wake has already made
-// every call fail, and only what the wake left open is given back.
+// The network thread's end of its own socket, in three steps:
+//  1. Every call on it is made to fail: by this thread's own wake when it
+//     takes the handle out of state.sock, else by the close_link_socket
+//     that took it first (waited for: it counted itself in before its
+//     exchange, and its wake is one system call).
+//  2. send_lock is passed once. A sender loads state.sock under that lock,
+//     so after it no send on the old handle is still in progress, and none
+//     can start: state.sock is -1.
+//  3. Only then is the handle given back, so its number cannot be reused
+//     by the next connection while another thread still uses it.
 static void release_own_socket(NetSocket own) {
     if (own == NET_NO_SOCKET) return;
     if (state.sock.exchange(NET_NO_SOCKET) == own) {
-        net_close(own);
+        net_wake(own);
     } else {
-        // Taken by a close_link_socket that counted itself in before its
-        // exchange; wait for its wake (one system call) to be over.
         while (wakes_in_progress.load() != 0) sleep_ms(1);
-        net_close_after_wake(own);
     }
+    lock_enter(&state.send_lock);
+    lock_leave(&state.send_lock);
+    net_close_after_wake(own);
 }
 
 // Sleeps ms milliseconds in short steps, so that quit is seen promptly.
