@@ -28,7 +28,7 @@ cmake --build build/native --target quorvane-server -j "$jobs"
 server=build/native/server/quorvane-server
 
 exe=${QUORVANE_EXE:-build/win/quorvane.exe}
-if [ ! -f "$exe" ] && [ -z "${QUORVANE_EXE:-}" ] && [ -f cmake/mingw-i586.cmake ]; then
+if [ -z "${QUORVANE_EXE:-}" ] && [ -f cmake/mingw-i586.cmake ]; then
     say "building the Windows program"
     if ! { cmake -S . -B build/win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i586.cmake >/dev/null &&
            cmake --build build/win --target quorvane -j "$jobs"; }; then
@@ -144,6 +144,10 @@ fi
 if wait_for 10 grep -q "streaming" "$scratch/server.log"; then
     sleep 1
     xdotool type --delay 120 "Hej Quorvane" 2>/dev/null || true
+    if [ -n "$window" ]; then
+        xdotool mousemove --window "$window" 200 300 2>/dev/null || true
+        xdotool click 4 2>/dev/null || true
+    fi
     sleep "${DEMO_SECONDS:-6}"
     import -window root "$scratch/stream.png"
     say "screenshots: $scratch/menu.png (title screen with the menu), $scratch/stream.png (running entry)"
