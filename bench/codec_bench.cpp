@@ -2,11 +2,17 @@
 // memcpy and memset of the same pixel bytes; and the whole VideoFrame path
 // (inflate, decode, count, notify) beside zlib's uncompress of the same body.
 //
-//   build/native/bench/quorvane_bench
+//   cmake --build build/native --target quorvane_bench
+//   build/native/bench/quorvane_bench --benchmark_repetitions=10
+//       --benchmark_report_aggregates_only=true    (one command line)
 //
-// Targets: RAW within 1.5x of memcpy, FILL within 1.5x of memset, every
-// other type at least 300 Mpixel/s, handle_video_frame of the mixed stream
-// within 1.15x of uncompress alone.
+// Streams (the benchmark argument): 0..5 every block of that type; -1 a
+// desktop frame laid out in regions; -2 the same kinds of blocks shuffled;
+// -3 and -4 the reference server's demo picture, its first frame and the
+// next one. Targets: RAW within 1.5x of memcpy, FILL within 1.5x of memset,
+// every other type at least 300 Mpixel/s, handle_video_frame of the desktop
+// frame within 1.15x of uncompress alone. The machine is shared: compare the
+// CPU times of one run, with repetitions.
 #include <benchmark/benchmark.h>
 #include <zlib.h>
 

@@ -191,11 +191,19 @@ static inline void draw_quad(const uint8_t* p, uint16_t* out, ptrdiff_t pitch) {
         uint32_t blue = channel_mixes.pair[((e0 << 5) & 0x3E0u) | (e1 & 31u)];
         uint32_t mix21 = ((red & 0xFFu) << 10) | ((green & 0xFFu) << 5) | (blue & 0xFFu);
         uint32_t mix12 = ((red >> 8) << 10) | ((green >> 8) << 5) | (blue >> 8);
-        Palette4 palette = palette4(e0, e1, mix21, mix12);
+        // Two neighbouring pixels from their 4 index bits: lo[] gives the
+        // left one, hi[] the right one in the upper half of the word.
+        uint32_t lo[4] = {e0, e1, mix21, mix12};
+        uint32_t hi[4] = {e0 << 16, e1 << 16, mix21 << 16, mix12 << 16};
         uint16_t* corner = out + (q >> 1) * 4 * pitch + (q & 1) * 4;
         // Byte r of the index word holds the indices of quadrant row r.
 #pragma GCC unroll 4
-        for (int r = 0; r < 4; r++) store4(corner + r * pitch, pick4(palette, quadrant[4 + r]));
+        for (int r = 0; r < 4; r++) {
+            unsigned row = quadrant[4 + r];
+            uint32_t left = lo[row & 3] | hi[(row >> 2) & 3];
+            uint32_t right = lo[(row >> 4) & 3] | hi[row >> 6];
+            store4(corner + r * pitch, left | (static_cast<uint64_t>(right) << 32));
+        }
     }
 }
 
@@ -208,6 +216,35 @@ static inline void draw_block(int type, const uint8_t* p, uint16_t* out, ptrdiff
     case BLOCK_QUAD: draw_quad(p, out, pitch); break;
     default: break;
     }
+}
+
+// Draws the block at *types and the blocks after it while they have the
+// same type, leaving *types at the last one drawn; every payload is checked
+// to lie before `end` first. 1, or 0 at a short payload.
+template <int SIZE, void DRAW(const uint8_t*, uint16_t*, ptrdiff_t)>
+static inline int draw_run(const uint8_t** types_at, const uint8_t* types_end,
+                           const uint8_t** payload_at, const uint8_t* end, uint16_t** out_at,
+                           ptrdiff_t pitch) {
+    const uint8_t* types = *types_at;
+    const uint8_t* payload = *payload_at;
+    uint16_t* out = *out_at;
+    unsigned type = *types;
+    int whole = 1;
+    for (;;) {
+        if (end - payload < SIZE) {
+            whole = 0;
+            break;
+        }
+        DRAW(payload, out, pitch);
+        payload += SIZE;
+        if (types + 1 == types_end || types[1] != type) break;
+        types++;
+        out += 8;
+    }
+    *types_at = types;
+    *payload_at = payload;
+    *out_at = out;
+    return whole;
 }
 
 // Draws `count` whole blocks of one block row, left to right from `out`,
@@ -233,32 +270,25 @@ __attribute__((noinline)) static int decode_whole_blocks(const uint8_t* types, u
             }
             continue;
         }
-        ptrdiff_t left = end - payload;
+        // Blocks of one type come in runs (flat areas, text, pictures): each
+        // case draws the whole run before the next dispatch.
         switch (type) {
         case BLOCK_FILL:
-            if (left < 2) return -1;
-            draw_fill(payload, out, pitch);
-            payload += 2;
+            if (!draw_run<2, draw_fill>(&types, types_end, &payload, end, &out, pitch)) return -1;
             break;
         case BLOCK_TWO_COLOR:
-            if (left < 12) return -1;
-            draw_two_color(payload, out, pitch);
-            payload += 12;
+            if (!draw_run<12, draw_two_color>(&types, types_end, &payload, end, &out, pitch))
+                return -1;
             break;
         case BLOCK_FOUR_COLOR:
-            if (left < 24) return -1;
-            draw_four_color(payload, out, pitch);
-            payload += 24;
+            if (!draw_run<24, draw_four_color>(&types, types_end, &payload, end, &out, pitch))
+                return -1;
             break;
         case BLOCK_RAW:
-            if (left < 128) return -1;
-            draw_raw(payload, out, pitch);
-            payload += 128;
+            if (!draw_run<128, draw_raw>(&types, types_end, &payload, end, &out, pitch)) return -1;
             break;
         case BLOCK_QUAD:
-            if (left < 32) return -1;
-            draw_quad(payload, out, pitch);
-            payload += 32;
+            if (!draw_run<32, draw_quad>(&types, types_end, &payload, end, &out, pitch)) return -1;
             break;
         default: return -1;
         }

@@ -267,22 +267,33 @@ TEST(DecodeBlocks, EdgeBlocksOfEveryTypeAtOddSizes) {
 
 TEST(DecodeBlocks, StreamCutAtEveryLength) {
     std::mt19937 random(77);
-    // 3 x 2 blocks of every type, the last column 5 pixels wide.
-    std::vector<Block> blocks;
-    for (uint8_t type : {1, 2, 3, 4, 5, 0}) blocks.push_back(random_block(&random, type));
-    std::vector<uint8_t> stream = stream_of(blocks);
-    for (size_t length = 0; length <= stream.size(); length++) {
-        SCOPED_TRACE(length);
-        Picture actual(21, 13, 22), expected(21, 13, 22);
-        // Blocks whose payload lies wholly inside the cut are drawn, in order.
-        size_t drawn = 0, end = blocks.size();
-        if (length >= blocks.size())
-            while (drawn < blocks.size() && end + payload_size_of(blocks[drawn].type) <= length)
-                end += payload_size_of(blocks[drawn++].type);
-        reference_decode(&expected, blocks, drawn);
-        int result = decode(stream, length, &actual);
-        EXPECT_EQ(length == stream.size() ? 0 : -1, result);
-        expect_same(expected, actual);
+    struct Layout {
+        int width, height;
+        std::vector<uint8_t> types;
+    } layouts[] = {
+        // 3 x 2 blocks of every type, the last column 5 pixels wide.
+        {21, 13, {1, 2, 3, 4, 5, 0}},
+        // Whole blocks in runs of one type, as flat areas and text come.
+        {48, 16, {1, 1, 4, 4, 4, 0, 2, 2, 5, 5, 3, 3}},
+    };
+    for (const Layout& layout : layouts) {
+        std::vector<Block> blocks;
+        for (uint8_t type : layout.types) blocks.push_back(random_block(&random, type));
+        std::vector<uint8_t> stream = stream_of(blocks);
+        for (size_t length = 0; length <= stream.size(); length++) {
+            SCOPED_TRACE(length);
+            Picture actual(layout.width, layout.height, layout.width + 1);
+            Picture expected(layout.width, layout.height, layout.width + 1);
+            // Blocks whose payload lies wholly inside the cut are drawn, in order.
+            size_t drawn = 0, end = blocks.size();
+            if (length >= blocks.size())
+                while (drawn < blocks.size() && end + payload_size_of(blocks[drawn].type) <= length)
+                    end += payload_size_of(blocks[drawn++].type);
+            reference_decode(&expected, blocks, drawn);
+            int result = decode(stream, length, &actual);
+            EXPECT_EQ(length == stream.size() ? 0 : -1, result);
+            expect_same(expected, actual);
+        }
     }
 }
 
