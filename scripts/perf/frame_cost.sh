@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# Instructions that handle_video_frame spends per frame, counted with
+# valgrind --tool=callgrind in an i586 build of the client's portable code
+# (-m32 -march=i586 -O2, zlib compiled the same way from Debian's source, as
+# in quorvane.exe), on streams recorded from the reference server's encoder.
+# Prints inflate (uncompress) and decode (decode_blocks) separately and the
+# frames per second a 300 MHz Pentium II would manage at the assumed
+# instructions per cycle (IPC, default 0.7; see docs/performance.md).
+#
+#   bash scripts/perf/frame_cost.sh [frames per stream, default 61] [IPC]
+#
+# Needs the native build (build/native) for the recorder, gcc-multilib,
+# valgrind and zlib's source (scripts/setup.sh installs them).
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+frames=${1:-61}
+ipc=${2:-0.7}
+out=build/perf
+mkdir -p "$out/streams" "$out/i586" "$out/callgrind"
+
+cmake --build build/native -j2 --target record_streams frame_cost >/dev/null
+build/native/bench/record_streams "$out/streams" "$frames"
+echo
+
+# --- The i586 program: the client's portable code, its native services and
+# stand-ins, zlib and the driver, compiled as quorvane.exe's code is.
+zlib=${QV_ZLIB_HOME:-/var/cache/quorvane/zlib}/src
+[ -f "$zlib/zlib.h" ] || bash scripts/fetch-zlib.sh "${QV_ZLIB_HOME:-/var/cache/quorvane/zlib}"
+flags=(-m32 -march=i586 -O2 -g)
+objs=()
+for c in adler32 crc32 inffast inflate inftrees uncompr zutil; do
+    o=$out/i586/z_$c.o
+    [ "$o" -nt "$zlib/$c.c" ] || gcc "${flags[@]}" -c "$zlib/$c.c" -o "$o"
+    objs+=("$o")
+done
+# What handle_video_frame needs: the codec, the client state and texts, the
+# framing (the FrameAck), the native services and the stand-in devices.
+sources=(media/codec.cpp media/video_frame.cpp app/client_state.cpp app/client_text.cpp
+         link/wire.cpp link/wire_text.cpp app/notify_stub.cpp media/frame_buffer_stub.cpp
+         app/sys_posix.cpp link/net_posix.cpp)
+g++ "${flags[@]}" -std=c++17 -fno-exceptions -fno-rtti -I. -isystem "$zlib" \
+    "${sources[@]}" bench/frame_cost.cpp "${objs[@]}" -lpthread -o "$out/i586/frame_cost"
+
+# --- Count per stream.
+printf '%-11s | %14s %14s %14s | %9s %9s\n' stream "handle/frame" "inflate/frame" "decode/frame" \
+    "PII fps" "30fps CPU"
+for s in demo640 desktop640 motion320 motion640 motion800; do
+    rm -f "$out/callgrind/$s".*
+    valgrind --tool=callgrind --callgrind-out-file="$out/callgrind/$s.%p" \
+        "$out/i586/frame_cost" "$out/streams/$s.qvs" >/dev/null 2>"$out/callgrind/$s.log"
+    dump=$(ls "$out/callgrind/$s".*.1 2>/dev/null | head -1)
+    if [ -z "$dump" ]; then echo "$s: no callgrind dump (see $out/callgrind/$s.log)"; exit 1; fi
+    callgrind_annotate --inclusive=yes --threshold=100 "$dump" > "$out/callgrind/$s.txt"
+    later=$(( frames - 1 ))
+    python3 - "$out/callgrind/$s.txt" "$s" "$later" "$ipc" <<'PY'
+import re, sys
+path, name, frames, ipc = sys.argv[1], sys.argv[2], int(sys.argv[3]), float(sys.argv[4])
+counts = {}
+for line in open(path, errors='replace'):
+    m = re.match(r'\s*([\d,]+)\s+\(\s*[\d.]+%\)\s+\S*:(\S+?)(\(|\s|$)', line) or \
+        re.match(r'\s*([\d,]+)\s+\S*:(\S+?)(\(|\s|$)', line)
+    if not m:
+        continue
+    fn = m.group(2)
+    value = int(m.group(1).replace(',', ''))
+    for key in ('handle_video_frame', 'uncompress', 'decode_blocks'):
+        if fn == key or fn.startswith(key + '('):
+            counts[key] = max(counts.get(key, 0), value)
+h = counts.get('handle_video_frame', 0) / frames
+i = counts.get('uncompress', 0) / frames
+d = counts.get('decode_blocks', 0) / frames
+cycles = h / ipc
+fps = 300e6 / cycles if cycles else 0
+share = 30 * cycles / 300e6 * 100
+print('%-11s | %14.0f %14.0f %14.0f | %9.0f %8.1f%%' % (name, h, i, d, fps, share))
+PY
+done
+echo
+echo "Instructions are x86 (i586) instructions per later frame (the first, full"
+echo "repaint is excluded). PII fps = 300e6 * IPC / instructions, IPC = $ipc;"
+echo "30fps CPU = share of a 300 MHz Pentium II that 30 frames a second take."
