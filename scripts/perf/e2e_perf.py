@@ -1,0 +1,379 @@
+#!/usr/bin/env python3
+"""End-to-end speed of the real quorvane.exe under Wine and Xvfb.
+
+A small server on 127.0.0.1 streams VideoFrame bodies recorded from the
+reference server's encoder (bench/record_streams: full-frame changes, every
+block repainted in every frame) to the client and measures, per picture size:
+
+  - sustained frames per second with the reference server's default of two
+    frames in flight (a frame is sent when fewer than two are unacknowledged);
+  - the time from sending a VideoFrame to receiving its FrameAck (median and
+    95th percentile) with one frame in flight, so that no frame waits behind
+    another;
+  - the client's processor time per frame (utime + stime of the Wine process
+    from /proc), and that of the prefix's wineserver beside it;
+  - the client's memory while streaming (VmRSS, VmHWM, private bytes);
+
+and once, the time from a key press injected with xdotool to its Key message
+at the server. A minimal Win32 program with one window
+(scripts/perf/idle_window.c) is measured under the same Wine for comparison:
+that memory is Wine's own.
+
+    python3 scripts/perf/e2e_perf.py --exe build/win/quorvane.exe \
+        --streams build/perf/streams --idle build/perf/idle_window.exe [--seconds 10]
+
+(scripts/perf/e2e_perf.sh builds and records what is needed, then runs this.)
+"""
+
+import argparse
+import os
+import shutil
+import socket
+import statistics
+import struct
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'tests', 'e2e'))
+from harness import (  # noqa: E402
+    MSG_APP_LIST, MSG_FRAME_ACK, MSG_HELLO, MSG_KEY, MSG_PING, MSG_PONG, MSG_STREAM_SETUP,
+    MSG_STREAM_STATE, MSG_VIDEO_FRAME, Client, Display, app_list, private_wine_prefix, stream_setup,
+    wait_for)
+
+TICK = os.sysconf('SC_CLK_TCK')
+
+
+def read_stream(path):
+    frames = []
+    with open(path, 'rb') as f:
+        data = f.read()
+    at = 0
+    while at + 4 <= len(data):
+        (n,) = struct.unpack_from('<I', data, at)
+        at += 4
+        frames.append(data[at:at + n])
+        at += n
+    return frames
+
+
+class Link:
+    """One client connection: a reader thread that answers pings and keeps
+    the arrival time of every FrameAck and Key message."""
+
+    def __init__(self, sock):
+        self.sock = sock
+        self.cond = threading.Condition()
+        self.acks = {}          # frame id -> arrival time
+        self.ack_count = 0
+        self.keys = []          # (arrival time, payload)
+        self.hello = False
+        self.closed = False
+        self.send_lock = threading.Lock()
+        threading.Thread(target=self._read, daemon=True).start()
+
+    def _recv(self, n):
+        data = bytearray()
+        while len(data) < n:
+            chunk = self.sock.recv(n - len(data))
+            if not chunk:
+                raise EOFError
+            data += chunk
+        return bytes(data)
+
+    def _read(self):
+        try:
+            while True:
+                length, kind = struct.unpack('<IB', self._recv(5))
+                payload = self._recv(length) if length else b''
+                now = time.monotonic()
+                with self.cond:
+                    if kind == MSG_FRAME_ACK and len(payload) >= 4:
+                        self.acks[struct.unpack_from('<I', payload)[0]] = now
+                        self.ack_count += 1
+                    elif kind == MSG_KEY:
+                        self.keys.append((now, payload))
+                    elif kind == MSG_HELLO:
+                        self.hello = True
+                    self.cond.notify_all()
+                if kind == MSG_PING:
+                    self.send(MSG_PONG, payload[:4])
+        except (EOFError, OSError):
+            pass
+        with self.cond:
+            self.closed = True
+            self.cond.notify_all()
+
+    def send(self, kind, payload=b''):
+        with self.send_lock:
+            self.sock.sendall(struct.pack('<IB', len(payload), kind) + payload)
+        return time.monotonic()
+
+    def wait(self, condition, timeout):
+        with self.cond:
+            return self.cond.wait_for(lambda: condition() or self.closed, timeout) and not self.closed
+
+
+def accept_one(listener, timeout):
+    listener.settimeout(timeout)
+    sock, _ = listener.accept()
+    sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+    return Link(sock)
+
+
+# --- Processes ----------------------------------------------------------------
+
+def processes_of_prefix(prefix):
+    """{pid: command line} of the processes started in one Wine prefix."""
+    found = {}
+    wanted = ('WINEPREFIX=' + prefix).encode()
+    for name in os.listdir('/proc'):
+        if not name.isdigit():
+            continue
+        try:
+            with open('/proc/%s/environ' % name, 'rb') as f:
+                env = f.read().split(b'\0')
+            if wanted not in env:
+                continue
+            with open('/proc/%s/cmdline' % name, 'rb') as f:
+                found[int(name)] = f.read().replace(b'\0', b' ').decode('latin-1')
+        except OSError:
+            continue
+    return found
+
+
+def find_process(prefix, exe_name):
+    for pid, command in processes_of_prefix(prefix).items():
+        if exe_name.lower() in command.lower() and 'wineserver' not in command:
+            return pid
+    return None
+
+
+def find_wineserver(prefix):
+    for pid, command in processes_of_prefix(prefix).items():
+        if 'wineserver' in command:
+            return pid
+    return None
+
+
+def cpu_seconds(pid):
+    if pid is None:
+        return 0.0
+    try:
+        with open('/proc/%d/stat' % pid) as f:
+            fields = f.read().rsplit(')', 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / TICK
+    except OSError:
+        return 0.0
+
+
+def memory(pid):
+    """kB figures of a process: rss, hwm, private (clean + dirty), pss."""
+    out = {}
+    with open('/proc/%d/status' % pid) as f:
+        for line in f:
+            key, _, value = line.partition(':')
+            if key in ('VmRSS', 'VmHWM'):
+                out[key] = int(value.split()[0])
+    try:
+        with open('/proc/%d/smaps_rollup' % pid) as f:
+            for line in f:
+                key, _, value = line.partition(':')
+                if key in ('Pss', 'Private_Clean', 'Private_Dirty', 'Anonymous'):
+                    out[key] = int(value.split()[0])
+    except OSError:
+        pass
+    out['Private'] = out.get('Private_Clean', 0) + out.get('Private_Dirty', 0)
+    return out
+
+
+# --- One session: display, prefix, client --------------------------------------
+
+class Session:
+    def __init__(self, args, exe, ini=None):
+        self.display = Display(1024, 768)
+        self.scratch = tempfile.mkdtemp(prefix='perf-', dir=args.scratch)
+        base = os.environ.get('WINEPREFIX', '/root/.wine-quorvane')
+        self.prefix = private_wine_prefix(base, os.path.join(self.scratch, 'p'))
+        self.client = Client(exe, self.display, self.scratch, ini, (), self.prefix)
+
+    def close(self):
+        self.client.stop()
+        self.display.close()
+        shutil.rmtree(self.scratch, ignore_errors=True)
+
+
+def percentile(values, p):
+    ordered = sorted(values)
+    return ordered[min(len(ordered) - 1, int(round(p / 100.0 * (len(ordered) - 1))))]
+
+
+def stream(link, frames, width, height, seconds, window, next_id):
+    """Sends frames (looping over all but the first) for `seconds` with at
+    most `window` unacknowledged; returns (frames acknowledged, elapsed,
+    latencies in ms, next frame id)."""
+    sent = {}
+    start = time.monotonic()
+    first_id = next_id
+    i = 1
+    while time.monotonic() - start < seconds:
+        # FrameAcks come in order, so only the last `window` frames can be open.
+        def room():
+            recent = range(max(first_id, next_id - window), next_id)
+            return sum(1 for fid in recent if fid not in link.acks) < window
+        if not link.wait(room, 5):
+            break
+        body = bytearray(frames[i])
+        struct.pack_into('<I', body, 0, next_id)
+        sent[next_id] = link.send(MSG_VIDEO_FRAME, bytes(body))
+        next_id += 1
+        i = i + 1 if i + 1 < len(frames) else 1
+    link.wait(lambda: all(fid in link.acks for fid in sent), 5)
+    elapsed = time.monotonic() - start
+    latencies = [(link.acks[fid] - t) * 1000 for fid, t in sent.items() if fid in link.acks]
+    return len(latencies), elapsed, latencies, next_id
+
+
+def measure_size(args, width, height, results, key_presses):
+    frames = read_stream(os.path.join(args.streams, 'motion%d.qvs' % width))
+    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    listener.bind(('127.0.0.1', 0))
+    listener.listen(1)
+    ini = {'host': '127.0.0.1', 'port': listener.getsockname()[1], 'bredd': width, 'hojd': height,
+           'fps': 60, 'fullskarm': 0, 'ljud': 0, 'ljudfrekvens': 22050, 'stereo': 0,
+           'muskanslighet': 100, 'joystick': 0, 'namn': 'PERF', 'nyckel': ''}
+    session = Session(args, args.exe, ini)
+    try:
+        link = accept_one(listener, 60)
+        link.wait(lambda: link.hello, 10)
+        if session.client.find_window(30) is None:
+            raise RuntimeError('no client window')
+        link.send(MSG_APP_LIST, app_list([(1, 0, 'Prov')]))
+        link.send(MSG_STREAM_SETUP, stream_setup(width, height))
+        link.send(MSG_STREAM_STATE, bytes([1, 1, 0]))
+        pid = find_process(session.prefix, 'quorvane.exe')
+        server_pid = find_wineserver(session.prefix)
+        # The first frame repaints everything; then a short warm-up.
+        first = bytearray(frames[0])
+        struct.pack_into('<I', first, 0, 1)
+        link.send(MSG_VIDEO_FRAME, bytes(first))
+        link.wait(lambda: 1 in link.acks, 10)
+        _, _, _, next_id = stream(link, frames, width, height, 1.0, 2, 2)
+
+        cpu0, srv0 = cpu_seconds(pid), cpu_seconds(server_pid)
+        count, elapsed, lat2, next_id = stream(link, frames, width, height, args.seconds, 2, next_id)
+        cpu1, srv1 = cpu_seconds(pid), cpu_seconds(server_pid)
+        mem = memory(pid) if pid else {}
+        count1, elapsed1, lat1, next_id = stream(link, frames, width, height, args.seconds / 2, 1, next_id)
+        size = '%dx%d' % (width, height)
+        results.append({
+            'size': size, 'frames': count, 'seconds': elapsed, 'fps': count / elapsed,
+            'bytes': sum(len(f) for f in frames[1:]) / (len(frames) - 1),
+            'lat2_median': statistics.median(lat2), 'lat2_p95': percentile(lat2, 95),
+            'fps1': count1 / elapsed1,
+            'lat1_median': statistics.median(lat1), 'lat1_p95': percentile(lat1, 95),
+            'cpu_ms': (cpu1 - cpu0) * 1000 / max(1, count),
+            'wineserver_ms': (srv1 - srv0) * 1000 / max(1, count),
+            'mem': mem,
+        })
+        if key_presses:
+            session.client.focus()
+            results[-1]['keys'] = key_latency(session, link, key_presses)
+    finally:
+        session.close()
+        listener.close()
+
+
+def key_latency(session, link, presses):
+    """ms from starting `xdotool keydown` to the Key message (down) at the
+    server, and xdotool's own run time for comparison."""
+    latencies, tool = [], []
+    for _ in range(presses):
+        with link.cond:
+            mark = len(link.keys)
+        t0 = time.monotonic()
+        session.display.run('xdotool', 'keydown', 'a')
+        t1 = time.monotonic()
+        if not link.wait(lambda: len(link.keys) > mark, 3):
+            continue
+        latencies.append((link.keys[mark][0] - t0) * 1000)
+        tool.append((t1 - t0) * 1000)
+        session.display.run('xdotool', 'keyup', 'a')
+        link.wait(lambda: len(link.keys) > mark + 1, 3)
+        time.sleep(0.05)
+    return latencies, tool
+
+
+def measure_idle(args):
+    """Memory of the minimal Win32 program with one window under Wine."""
+    session = Session(args, args.idle)
+    try:
+        found = wait_for(lambda: session.display.run('xdotool', 'search', '--name', '^Idle window') or None,
+                         30, interval=0.2)
+        if not found:
+            return None
+        time.sleep(1)
+        # Client copies any program it starts to quorvane.exe in its folder.
+        pid = find_process(session.prefix, 'quorvane.exe')
+        return memory(pid) if pid else None
+    finally:
+        session.close()
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument('--exe', required=True)
+    parser.add_argument('--streams', required=True)
+    parser.add_argument('--idle', required=True)
+    parser.add_argument('--seconds', type=float, default=10)
+    parser.add_argument('--keys', type=int, default=20)
+    parser.add_argument('--scratch', default=None)
+    args = parser.parse_args()
+    args.scratch = args.scratch or tempfile.mkdtemp(prefix='qv-perf-')
+    os.environ.setdefault('WINEPREFIX', '/root/.wine-quorvane')
+
+    results = []
+    measure_size(args, 640, 480, results, args.keys)
+    measure_size(args, 800, 600, results, 0)
+    idle = measure_idle(args)
+
+    print('Full-frame changes, VideoFrames recorded from the reference encoder, 127.0.0.1')
+    print('%-8s | %6s %8s | %9s | %8s %8s | %7s %8s %8s | %8s %8s' % (
+        'size', 'fps', 'bytes/f', 'cpu ms/f', 'ack med', 'ack p95', 'fps(1)', 'med(1)', 'p95(1)',
+        'srv ms/f', 'frames'))
+    for r in results:
+        print('%-8s | %6.1f %8.0f | %9.2f | %8.2f %8.2f | %7.1f %8.2f %8.2f | %8.2f %8d' % (
+            r['size'], r['fps'], r['bytes'], r['cpu_ms'], r['lat2_median'], r['lat2_p95'], r['fps1'],
+            r['lat1_median'], r['lat1_p95'], r['wineserver_ms'], r['frames']))
+    print('  fps, ack med/p95: two frames in flight (the reference server\'s default window);')
+    print('  fps(1), med(1)/p95(1): one frame in flight, pure send-to-FrameAck time in ms;')
+    print('  cpu ms/f: quorvane.exe process (utime+stime) per frame; srv ms/f: its wineserver.')
+    print()
+    print('Memory (kB)      VmRSS    VmHWM  Private      Pss')
+    for r in results:
+        m = r['mem']
+        print('%-14s %8d %8d %8d %8d' % ('client ' + r['size'], m.get('VmRSS', 0), m.get('VmHWM', 0),
+                                          m.get('Private', 0), m.get('Pss', 0)))
+    if idle:
+        print('%-14s %8d %8d %8d %8d' % ('idle window', idle.get('VmRSS', 0), idle.get('VmHWM', 0),
+                                          idle.get('Private', 0), idle.get('Pss', 0)))
+        for r in results:
+            m = r['mem']
+            print('client %s above the idle window: VmRSS %+d kB, Private %+d kB' % (
+                r['size'], m.get('VmRSS', 0) - idle.get('VmRSS', 0), m.get('Private', 0) - idle.get('Private', 0)))
+    keys = results[0].get('keys')
+    if keys and keys[0]:
+        latencies, tool = keys
+        print()
+        print('Key press (xdotool keydown) to Key message at the server, %d presses: median %.1f ms, '
+              'p95 %.1f ms; xdotool itself ran median %.1f ms' % (
+                  len(latencies), statistics.median(latencies), percentile(latencies, 95),
+                  statistics.median(tool)))
+    shutil.rmtree(args.scratch, ignore_errors=True)
+
+
+if __name__ == '__main__':
+    main()
