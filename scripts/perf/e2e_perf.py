@@ -8,8 +8,10 @@ block repainted in every frame) to the client and measures, per picture size:
   - sustained frames per second with the reference server's default of two
     frames in flight (a frame is sent when fewer than two are unacknowledged);
   - the time from sending a VideoFrame to receiving its FrameAck (median and
-    95th percentile) with one frame in flight, so that no frame waits behind
-    another;
+    95th percentile): at full speed with two in flight (a frame then also
+    waits for the one before it), with one frame in flight (the pure round
+    trip), and with two in flight paced at 60 frames a second, as the
+    reference server sends at its highest rate;
   - the client's processor time per frame (utime + stime of the Wine process
     from /proc), and that of the prefix's wineserver beside it;
   - the client's memory while streaming (VmRSS, VmHWM, private bytes);
@@ -210,15 +212,20 @@ def percentile(values, p):
     return ordered[min(len(ordered) - 1, int(round(p / 100.0 * (len(ordered) - 1))))]
 
 
-def stream(link, frames, width, height, seconds, window, next_id):
+def stream(link, frames, width, height, seconds, window, next_id, rate=0):
     """Sends frames (looping over all but the first) for `seconds` with at
-    most `window` unacknowledged; returns (frames acknowledged, elapsed,
-    latencies in ms, next frame id)."""
+    most `window` unacknowledged, and at most `rate` a second when rate is
+    given (as the reference server paces them); returns (frames
+    acknowledged, elapsed, latencies in ms, next frame id)."""
     sent = {}
     start = time.monotonic()
     first_id = next_id
     i = 1
     while time.monotonic() - start < seconds:
+        if rate:
+            due = start + (next_id - first_id) / rate
+            if due > time.monotonic():
+                time.sleep(due - time.monotonic())
         # FrameAcks come in order, so only the last `window` frames can be open.
         def room():
             recent = range(max(first_id, next_id - window), next_id)
@@ -268,6 +275,8 @@ def measure_size(args, width, height, results, key_presses):
         cpu1, srv1 = cpu_seconds(pid), cpu_seconds(server_pid)
         mem = memory(pid) if pid else {}
         count1, elapsed1, lat1, next_id = stream(link, frames, width, height, args.seconds / 2, 1, next_id)
+        count60, elapsed60, lat60, next_id = stream(link, frames, width, height, args.seconds / 2, 2, next_id,
+                                                     rate=60)
         size = '%dx%d' % (width, height)
         results.append({
             'size': size, 'frames': count, 'seconds': elapsed, 'fps': count / elapsed,
@@ -275,6 +284,8 @@ def measure_size(args, width, height, results, key_presses):
             'lat2_median': statistics.median(lat2), 'lat2_p95': percentile(lat2, 95),
             'fps1': count1 / elapsed1,
             'lat1_median': statistics.median(lat1), 'lat1_p95': percentile(lat1, 95),
+            'fps60': count60 / elapsed60,
+            'lat60_median': statistics.median(lat60), 'lat60_p95': percentile(lat60, 95),
             'cpu_ms': (cpu1 - cpu0) * 1000 / max(1, count),
             'wineserver_ms': (srv1 - srv0) * 1000 / max(1, count),
             'mem': mem,
@@ -341,15 +352,17 @@ def main():
     idle = measure_idle(args)
 
     print('Full-frame changes, VideoFrames recorded from the reference encoder, 127.0.0.1')
-    print('%-8s | %6s %8s | %9s | %8s %8s | %7s %8s %8s | %8s %8s' % (
+    print('%-8s | %6s %8s | %9s | %8s %8s | %7s %8s %8s | %6s %8s %8s | %8s %7s' % (
         'size', 'fps', 'bytes/f', 'cpu ms/f', 'ack med', 'ack p95', 'fps(1)', 'med(1)', 'p95(1)',
-        'srv ms/f', 'frames'))
+        'fps60', 'med60', 'p95(60)', 'srv ms/f', 'frames'))
     for r in results:
-        print('%-8s | %6.1f %8.0f | %9.2f | %8.2f %8.2f | %7.1f %8.2f %8.2f | %8.2f %8d' % (
+        print('%-8s | %6.1f %8.0f | %9.2f | %8.2f %8.2f | %7.1f %8.2f %8.2f | %6.1f %8.2f %8.2f | %8.2f %7d' % (
             r['size'], r['fps'], r['bytes'], r['cpu_ms'], r['lat2_median'], r['lat2_p95'], r['fps1'],
-            r['lat1_median'], r['lat1_p95'], r['wineserver_ms'], r['frames']))
+            r['lat1_median'], r['lat1_p95'], r['fps60'], r['lat60_median'], r['lat60_p95'],
+            r['wineserver_ms'], r['frames']))
     print('  fps, ack med/p95: two frames in flight (the reference server\'s default window);')
     print('  fps(1), med(1)/p95(1): one frame in flight, pure send-to-FrameAck time in ms;')
+    print('  fps60, med60/p95(60): two in flight, paced at 60 frames a second as the server paces;')
     print('  cpu ms/f: quorvane.exe process (utime+stime) per frame; srv ms/f: its wineserver.')
     print()
     print('Memory (kB)      VmRSS    VmHWM  Private      Pss')
