@@ -4,7 +4,7 @@
 #include "input/input.h"
 
 #include "app/client_state.h"
-#include "app/mouse_lock.h"
+#include "app/main_window.h"  // update_mouse_lock
 #include "input/pointer.h"
 #include "link/wire.h"
 #include "settings/settings.h"
