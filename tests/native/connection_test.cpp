@@ -406,6 +406,18 @@ TEST_F(NetworkThread, HostNameIsLookedUp) {
     EXPECT_EQ(type, MSG_HELLO);
 }
 
+TEST_F(NetworkThread, NameThatDoesNotResolveFailsTheAttempt) {
+    // The look-up fails: the attempt ends with the failure text and no
+    // socket is left behind.
+    set_host("no-such-host.invalid", server.port());
+    start();
+    std::string refused = "Kunde inte ansluta till no-such-host.invalid:" + std::to_string(server.port()) +
+                          ". F\xF6rs\xF6ker igen ... (F10 = inst\xE4llningar)";
+    EXPECT_TRUE(wait_until([&] { return status() == refused; }, 10000));
+    EXPECT_EQ(state.connected.load(), 0);
+    EXPECT_EQ(state.sock.load(), NET_NO_SOCKET);
+}
+
 TEST_F(NetworkThread, WindowThreadMessagesNeverPrecedeTheHello) {
     // A stand-in window thread sends Pings as fast as it can while the
     // network thread connects again and again: the first message of every
