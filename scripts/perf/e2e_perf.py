@@ -171,6 +171,22 @@ def cpu_seconds(pid):
         return 0.0
 
 
+def thread_cpu(pid):
+    """{thread id: processor seconds} of every thread of a process."""
+    out = {}
+    try:
+        for tid in os.listdir('/proc/%d/task' % pid):
+            try:
+                with open('/proc/%d/task/%s/stat' % (pid, tid)) as f:
+                    fields = f.read().rsplit(')', 1)[1].split()
+                out[int(tid)] = (int(fields[11]) + int(fields[12])) / TICK
+            except OSError:
+                continue
+    except OSError:
+        pass
+    return out
+
+
 def memory(pid):
     """kB figures of a process: rss, hwm, private (clean + dirty), pss."""
     out = {}
@@ -270,9 +286,13 @@ def measure_size(args, width, height, results, key_presses):
         link.wait(lambda: 1 in link.acks, 10)
         _, _, _, next_id = stream(link, frames, width, height, 1.0, 2, 2)
 
-        cpu0, srv0 = cpu_seconds(pid), cpu_seconds(server_pid)
+        cpu0, srv0, threads0 = cpu_seconds(pid), cpu_seconds(server_pid), thread_cpu(pid)
         count, elapsed, lat2, next_id = stream(link, frames, width, height, args.seconds, 2, next_id)
-        cpu1, srv1 = cpu_seconds(pid), cpu_seconds(server_pid)
+        cpu1, srv1, threads1 = cpu_seconds(pid), cpu_seconds(server_pid), thread_cpu(pid)
+        # The busiest threads: the network thread (receive, inflate, decode,
+        # FrameAck) and the window thread (painting).
+        spent = sorted(((threads1[t] - threads0.get(t, 0.0)) * 1000 / max(1, count) for t in threads1),
+                       reverse=True)
         mem = memory(pid) if pid else {}
         count1, elapsed1, lat1, next_id = stream(link, frames, width, height, args.seconds / 2, 1, next_id)
         count60, elapsed60, lat60, next_id = stream(link, frames, width, height, args.seconds / 2, 2, next_id,
@@ -288,6 +308,7 @@ def measure_size(args, width, height, results, key_presses):
             'lat60_median': statistics.median(lat60), 'lat60_p95': percentile(lat60, 95),
             'cpu_ms': (cpu1 - cpu0) * 1000 / max(1, count),
             'wineserver_ms': (srv1 - srv0) * 1000 / max(1, count),
+            'threads_ms': spent[:3],
             'mem': mem,
         })
         if key_presses:
@@ -364,6 +385,9 @@ def main():
     print('  fps(1), med(1)/p95(1): one frame in flight, pure send-to-FrameAck time in ms;')
     print('  fps60, med60/p95(60): two in flight, paced at 60 frames a second as the server paces;')
     print('  cpu ms/f: quorvane.exe process (utime+stime) per frame; srv ms/f: its wineserver.')
+    for r in results:
+        print('  %s: busiest threads, ms per frame: %s' % (
+            r['size'], ', '.join('%.2f' % v for v in r['threads_ms'])))
     print()
     print('Memory (kB)      VmRSS    VmHWM  Private      Pss')
     for r in results:
