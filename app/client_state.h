@@ -56,9 +56,11 @@ const NetSocket NET_NO_SOCKET = -1;
 struct ClientState {
     // --- Connection -------------------------------------------------------
     // The socket to the server, -1 when none. Network thread: set before each
-    // connect attempt, taken out (exchange with -1) when it closes it. The
-    // window thread takes it out the same way before closing it (F10,
-    // shutdown), so a handle is never closed twice nor after reuse.
+    // connect attempt, taken out (exchange with -1) when it gives it back.
+    // The window thread (F10, shutdown) takes it out the same way and only
+    // wakes it (close_link_socket), which makes a blocked receive fail; the
+    // network thread gives the handle back once no wake and no send is using
+    // it, so a handle is never closed twice nor used after reuse.
     std::atomic<NetSocket> sock;
     std::atomic<int32_t> connected;   // 1 while the link is up; cleared by a failed send (either thread) or the end of the receive loop
     std::atomic<int32_t> quit;        // stop flag, window thread sets it once
