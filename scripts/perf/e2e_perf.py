@@ -187,6 +187,22 @@ def thread_cpu(pid):
     return out
 
 
+def thread_sched(pid):
+    """{thread id: (ns on a processor, ns waiting for one)} from schedstat."""
+    out = {}
+    try:
+        for tid in os.listdir('/proc/%d/task' % pid):
+            try:
+                with open('/proc/%d/task/%s/schedstat' % (pid, tid)) as f:
+                    on_cpu, waiting = f.read().split()[:2]
+                out[int(tid)] = (int(on_cpu), int(waiting))
+            except (OSError, ValueError):
+                continue
+    except OSError:
+        pass
+    return out
+
+
 def memory(pid):
     """kB figures of a process: rss, hwm, private (clean + dirty), pss."""
     out = {}
@@ -296,7 +312,13 @@ def measure_size(args, width, height, results, key_presses):
         window_ms = per_frame.pop(pid, 0.0)
         others = sorted(per_frame.values(), reverse=True)
         mem = memory(pid) if pid else {}
+        sched0 = thread_sched(pid)
         count1, elapsed1, lat1, next_id = stream(link, frames, width, height, args.seconds / 2, 1, next_id)
+        sched1 = thread_sched(pid)
+        # The network thread: the busiest thread other than the first.
+        deltas = [(sched1[t][0] - sched0.get(t, (0, 0))[0], sched1[t][1] - sched0.get(t, (0, 0))[1])
+                  for t in sched1 if t != pid]
+        net_run, net_wait = max(deltas) if deltas else (0, 0)
         count60, elapsed60, lat60, next_id = stream(link, frames, width, height, args.seconds / 2, 2, next_id,
                                                      rate=60)
         size = '%dx%d' % (width, height)
@@ -305,6 +327,7 @@ def measure_size(args, width, height, results, key_presses):
             'bytes': sum(len(f) for f in frames[1:]) / (len(frames) - 1),
             'lat2_median': statistics.median(lat2), 'lat2_p95': percentile(lat2, 95),
             'fps1': count1 / elapsed1,
+            'net_run1': net_run / 1e6 / max(1, count1), 'net_wait1': net_wait / 1e6 / max(1, count1),
             'lat1_median': statistics.median(lat1), 'lat1_p95': percentile(lat1, 95),
             'fps60': count60 / elapsed60,
             'lat60_median': statistics.median(lat60), 'lat60_p95': percentile(lat60, 95),
@@ -342,6 +365,45 @@ def key_latency(session, link, presses):
     return latencies, tool
 
 
+# A peer that acknowledges every VideoFrame at once, without inflating or
+# drawing: the time this measuring server and the loopback need by themselves.
+ECHO_PEER = r"""
+import socket, struct, sys
+s = socket.create_connection(('127.0.0.1', int(sys.argv[1])))
+s.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+def exact(n):
+    d = bytearray()
+    while len(d) < n:
+        c = s.recv(n - len(d))
+        if not c:
+            sys.exit(0)
+        d += c
+    return bytes(d)
+while True:
+    length, kind = struct.unpack('<IB', exact(5))
+    body = exact(length) if length else b''
+    if kind == 3:
+        s.sendall(struct.pack('<IB', 4, 76) + body[:4])
+"""
+
+
+def measure_echo(args, frames, seconds):
+    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    listener.bind(('127.0.0.1', 0))
+    listener.listen(1)
+    peer = subprocess.Popen([sys.executable, '-c', ECHO_PEER, str(listener.getsockname()[1])])
+    try:
+        link = accept_one(listener, 10)
+        _, _, _, next_id = stream(link, frames, 640, 480, 1.0, 1, 1)
+        count, elapsed, latencies, _ = stream(link, frames, 640, 480, seconds, 1, next_id)
+        link.sock.close()
+        return statistics.median(latencies), percentile(latencies, 95)
+    finally:
+        peer.kill()
+        peer.wait()
+        listener.close()
+
+
 def measure_idle(args):
     """Memory of the minimal Win32 program with one window under Wine."""
     session = Session(args, args.idle)
@@ -374,6 +436,8 @@ def main():
     measure_size(args, 640, 480, results, args.keys)
     measure_size(args, 800, 600, results, 0)
     idle = measure_idle(args)
+    echo = {size: measure_echo(args, read_stream(os.path.join(args.streams, 'motion%d.qvs' % size)),
+                               args.seconds / 2) for size in (640, 800)}
 
     print('Full-frame changes, VideoFrames recorded from the reference encoder, 127.0.0.1')
     print('%-8s | %6s %8s | %9s | %8s %8s | %7s %8s %8s | %6s %8s %8s | %8s %7s' % (
@@ -391,19 +455,28 @@ def main():
     for r in results:
         print('  %s: window thread %.2f ms, network thread %.2f ms, other threads %.2f ms per frame' % (
             r['size'], r['window_ms'], r['network_ms'], r['rest_ms']))
-    print()
-    print('Memory (kB)      VmRSS    VmHWM  Private      Pss')
     for r in results:
-        m = r['mem']
-        print('%-14s %8d %8d %8d %8d' % ('client ' + r['size'], m.get('VmRSS', 0), m.get('VmHWM', 0),
-                                          m.get('Private', 0), m.get('Pss', 0)))
+        print('  %s, one in flight: the network thread ran %.2f ms and waited for a processor %.2f ms '
+              'per frame (schedstat)' % (r['size'], r['net_run1'], r['net_wait1']))
+    for size, (median, p95) in echo.items():
+        print('  a peer that acknowledges at once (motion%d frames, one in flight): median %.2f ms, '
+              'p95 %.2f ms' % (size, median, p95))
+    print()
+    # Private counts file pages no other process maps at the moment, so it
+    # moves with what other Wine programs on the machine have loaded;
+    # Private_Dirty and Anonymous (heap, picture, stacks) do not.
+    columns = ('VmRSS', 'VmHWM', 'Private', 'Private_Dirty', 'Anonymous', 'Pss')
+    print('Memory (kB)    ' + ' '.join('%13s' % c for c in columns))
+    rows = [('client ' + r['size'], r['mem']) for r in results]
     if idle:
-        print('%-14s %8d %8d %8d %8d' % ('idle window', idle.get('VmRSS', 0), idle.get('VmHWM', 0),
-                                          idle.get('Private', 0), idle.get('Pss', 0)))
+        rows.append(('idle window', idle))
+    for name, m in rows:
+        print('%-14s ' % name + ' '.join('%13d' % m.get(c, 0) for c in columns))
+    if idle:
         for r in results:
             m = r['mem']
-            print('client %s above the idle window: VmRSS %+d kB, Private %+d kB' % (
-                r['size'], m.get('VmRSS', 0) - idle.get('VmRSS', 0), m.get('Private', 0) - idle.get('Private', 0)))
+            print('client %s above the idle window: ' % r['size'] +
+                  ', '.join('%s %+d kB' % (c, m.get(c, 0) - idle.get(c, 0)) for c in columns))
     keys = results[0].get('keys')
     if keys and keys[0]:
         latencies, tool = keys
