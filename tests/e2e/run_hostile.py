@@ -627,12 +627,13 @@ def scenario_bad_ini(args, checks):
                 width, height, fps, rate, channels, name, key = hello_fields(hello)
                 checks.check('%s: size and fps fall back to 640 x 480 at 30' % run.label,
                              (width, height, fps) == (640, 480, 30), repr((width, height, fps)))
-                # Cut to fit the Hello's 32-byte fields (Wine's profile
-                # reader cuts a little shorter than the 32 the record holds).
-                checks.check('%s: name and key cut to fit their fields' % run.label,
-                             24 <= len(name) <= 31 and name == b'N' * len(name)
-                             and 24 <= len(key) <= 31 and key == b'K' * len(key)
-                             and hello[47] == 0 and hello[79] == 0, repr((name, key)))
+                # Cut to 32 characters in the record, and to 29 plain ASCII
+                # characters in the Hello's 32-byte fields (a character is
+                # begun only while 3 bytes are left, for a euro sign).
+                checks.check('%s: name and key cut to 29 characters in the Hello' % run.label,
+                             name == b'N' * 29 and key == b'K' * 29
+                             and hello[45:48] == b'\0\0\0' and hello[77:80] == b'\0\0\0',
+                             repr((name, key)))
                 run.alive_for(connection)
         run.stop()
 
