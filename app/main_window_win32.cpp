@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "app/client_state.h"
+#include "app/frame_notice.h"
 #include "app/main_window.h"
 #include "input/input.h"
 #include "ui/paint.h"
@@ -93,7 +94,8 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
             on_wheel(static_cast<int16_t>((wparam >> 16) & 0xFFFF));
             return 0;
         case WM_FRAME_READY:
-            paint_now(window);  // at once, not through WM_PAINT
+            frame_notice_taken();  // before painting: a frame decoded meanwhile posts again
+            paint_now(window);     // at once, not through WM_PAINT
             return 0;
         case WM_STATE_CHANGED:
             on_state_changed();

@@ -4,9 +4,14 @@
 #include <windows.h>
 
 #include "app/client_state.h"
+#include "app/frame_notice.h"
 
+// Only one WM_FRAME_READY waits at a time (app/frame_notice.h): its paint
+// shows the newest picture, so a flood of frames cannot fill the queue.
 void notify_frame_ready() {
-    PostMessageA(static_cast<HWND>(state.main_window), WM_FRAME_READY, 0, 0);
+    if (!frame_notice_claim()) return;
+    if (!PostMessageA(static_cast<HWND>(state.main_window), WM_FRAME_READY, 0, 0))
+        frame_notice_unclaim();
 }
 
 void notify_state_changed() {

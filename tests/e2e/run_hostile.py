@@ -33,6 +33,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import traceback
 import zlib
@@ -310,6 +311,40 @@ def scenario_media(args, checks):
                      got and acks == [struct.pack('<I', 7302), struct.pack('<I', 7303)],
                      repr([a.hex() for a in acks]))
         alive.check(checks, connection, 'cut and random block streams')
+
+        # A flood of tiny frames as fast as the socket takes them, in the
+        # menu: the window thread must not fall behind a growing queue of
+        # paints; F11 answers within a few seconds meanwhile.
+        connection.send(MSG_STREAM_STATE, bytes([0, 1, 0]))
+        tiny = zlib.compress(b'\x00')
+        flooding = threading.Event()
+        flooding.set()
+        sent = [0]
+
+        def flood():
+            while flooding.is_set() and sent[0] < 40000:
+                body = frame_header(100000 + sent[0], 8, 8, 1) + tiny
+                if not connection.send(MSG_VIDEO_FRAME, body):
+                    return
+                sent[0] += 1
+        thread = threading.Thread(target=flood, daemon=True)
+        thread.start()
+        time.sleep(4)   # let a backlog build up, if one can
+
+        def stats_box():
+            return session.count(session.shot(), 0, 0, 330, 18, (0, 255, 0), 40) > 40
+        session.display.key('F11')
+        shown = wait_for(stats_box, 5, interval=0.1)
+        session.display.key('F11')
+        hidden = shown and wait_for(lambda: not stats_box(), 5, interval=0.1)
+        flooding.clear()
+        thread.join(5)
+        checks.check('frame flood (%d frames): F11 shows and hides the statistics line meanwhile'
+                     % sent[0], shown and hidden)
+        last = struct.pack('<I', 100000 + sent[0] - 1)
+        caught_up = connection.wait_message(MSG_FRAME_ACK, 60, predicate=lambda p: p == last)[0]
+        checks.check('frame flood: every frame acknowledged, the last one too', caught_up is not None)
+        alive.check(checks, connection, 'after the frame flood')
         checks.check('media: the link stayed the whole time',
                      not connection.closed and len(server.connections) == 1)
     finally:
