@@ -15,6 +15,7 @@ Every wait is for a condition with a time limit; nothing sleeps for long.
 Python 3 standard library only.
 """
 
+import argparse
 import os
 import shutil
 import socket
@@ -23,6 +24,7 @@ import subprocess
 import tempfile
 import threading
 import time
+import traceback
 import zlib
 
 # --- Protocol -----------------------------------------------------------
@@ -517,3 +519,42 @@ class Checks:
 
     def failed(self):
         return [name for name, passed, _ in self.results if not passed]
+
+
+def run_scenarios(scenarios, scratch_prefix='e2e-', add_arguments=None):
+    """The command line of a scenario script: --exe, --out and --scenario
+    NAME (repeatable; all scenarios when none is named), plus whatever
+    add_arguments(parser) adds. Runs each scenario with its own Checks; a
+    scenario that breaks off counts as failed. Returns the exit code; the
+    scratch folder is kept when anything failed."""
+    parser = argparse.ArgumentParser()
+    parser.add_argument('--exe', required=True)
+    parser.add_argument('--out', required=True, help='folder for screenshots and scratch files')
+    parser.add_argument('--scenario', action='append', choices=sorted(scenarios))
+    if add_arguments is not None:
+        add_arguments(parser)
+    args = parser.parse_args()
+    # Wine wants an absolute prefix, and the client runs in its own folder.
+    args.exe = os.path.abspath(args.exe)
+    args.out = os.path.abspath(args.out)
+    os.makedirs(args.out, exist_ok=True)
+    args.scratch = tempfile.mkdtemp(prefix=scratch_prefix, dir=args.out)
+    failed = []
+    for name in args.scenario or list(scenarios):
+        checks = Checks(name)
+        print('== %s' % name, flush=True)
+        started = time.monotonic()
+        try:
+            scenarios[name](args, checks)
+        except Exception:  # a scenario that breaks off counts as failed
+            traceback.print_exc()
+            checks.check('%s ran to its end' % name, False)
+        print('== %s: %d checks, %d failed, %.1f s' % (
+            name, len(checks.results), len(checks.failed()), time.monotonic() - started), flush=True)
+        failed += ['%s: %s' % (name, n) for n in checks.failed()]
+    if failed:
+        print('FAILED:\n  ' + '\n  '.join(failed))
+        print('client folders and Wine logs kept in %s' % args.scratch)
+        return 1
+    shutil.rmtree(args.scratch, ignore_errors=True)
+    return 0

@@ -8,21 +8,19 @@ Scenarios: title_menu, stream, reconnect, command_line, full_screen (all by defa
 Screenshots e2e_title_menu.png and e2e_stream.png go into --out.
 """
 
-import argparse
 import os
 import shutil
 import struct
 import sys
 import tempfile
 import time
-import traceback
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import (  # noqa: E402
     MSG_APP_LIST, MSG_FRAME_ACK, MSG_HELLO, MSG_LAUNCH_APP, MSG_MENU_REQUEST, MSG_PING,
     MSG_SERVER_TEXT, MSG_STREAM_SETUP, MSG_STREAM_STATE, MSG_VIDEO_FRAME, BLOCK_SKIP, Checks,
     Client, Display, FakeServer, app_list, block_stream, fill_block, near, raw_block, rgb555,
-    private_wine_prefix, rgb555_to_24, server_text, stream_setup, video_frame, wait_for)
+    private_wine_prefix, rgb555_to_24, server_text, stream_setup, video_frame, wait_for, run_scenarios)
 
 WIDTH, HEIGHT = 640, 480
 BACKGROUND = (12, 10, 24)
@@ -566,35 +564,7 @@ SCENARIOS = {
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument('--exe', required=True)
-    parser.add_argument('--out', required=True, help='folder for screenshots and scratch files')
-    parser.add_argument('--scenario', action='append', choices=sorted(SCENARIOS))
-    args = parser.parse_args()
-    # Wine wants an absolute prefix, and the client runs in its own folder.
-    args.exe = os.path.abspath(args.exe)
-    args.out = os.path.abspath(args.out)
-    os.makedirs(args.out, exist_ok=True)
-    args.scratch = tempfile.mkdtemp(prefix='e2e-', dir=args.out)
-    failed = []
-    for name in args.scenario or list(SCENARIOS):
-        checks = Checks(name)
-        print('== %s' % name, flush=True)
-        started = time.monotonic()
-        try:
-            SCENARIOS[name](args, checks)
-        except Exception:  # a scenario that breaks off counts as failed
-            traceback.print_exc()
-            checks.check('%s ran to its end' % name, False)
-        print('== %s: %d checks, %d failed, %.1f s' % (
-            name, len(checks.results), len(checks.failed()), time.monotonic() - started), flush=True)
-        failed += ['%s: %s' % (name, n) for n in checks.failed()]
-    if failed:
-        print('FAILED:\n  ' + '\n  '.join(failed))
-        print('client folders and Wine logs kept in %s' % args.scratch)
-        return 1
-    shutil.rmtree(args.scratch, ignore_errors=True)
-    return 0
+    return run_scenarios(SCENARIOS)
 
 
 if __name__ == '__main__':

@@ -23,7 +23,6 @@ pixels are checked). Where the link must end, a fresh connection starting
 with a Hello has to follow.
 """
 
-import argparse
 import os
 import random
 import shutil
@@ -35,7 +34,6 @@ import sys
 import tempfile
 import threading
 import time
-import traceback
 import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -43,7 +41,7 @@ from harness import (  # noqa: E402
     MSG_APP_LIST, MSG_AUDIO_DATA, MSG_FRAME_ACK, MSG_HELLO, MSG_PING, MSG_SERVER_TEXT,
     MSG_STREAM_SETUP, MSG_STREAM_STATE, MSG_VIDEO_FRAME, BLOCK_FILL, Checks, Client, Display,
     FakeServer, block_stream, fill_block, near, private_wine_prefix, rgb555, rgb555_to_24,
-    stream_setup, wait_for, wine_env)
+    run_scenarios, stream_setup, wait_for, wine_env)
 from run_e2e import (  # noqa: E402
     BACKGROUND, BAND, HEIGHT, STATUS, WIDTH, Session, base_ini)
 
@@ -763,35 +761,8 @@ SCENARIOS = {
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument('--exe', required=True)
-    parser.add_argument('--out', required=True, help='folder for screenshots and scratch files')
-    parser.add_argument('--server', help='the reference server (for the restart scenario)')
-    parser.add_argument('--scenario', action='append', choices=sorted(SCENARIOS))
-    args = parser.parse_args()
-    args.exe = os.path.abspath(args.exe)
-    args.out = os.path.abspath(args.out)
-    os.makedirs(args.out, exist_ok=True)
-    args.scratch = tempfile.mkdtemp(prefix='hostile-', dir=args.out)
-    failed = []
-    for name in args.scenario or list(SCENARIOS):
-        checks = Checks(name)
-        print('== %s' % name, flush=True)
-        started = time.monotonic()
-        try:
-            SCENARIOS[name](args, checks)
-        except Exception:
-            traceback.print_exc()
-            checks.check('%s ran to its end' % name, False)
-        print('== %s: %d checks, %d failed, %.1f s' % (
-            name, len(checks.results), len(checks.failed()), time.monotonic() - started), flush=True)
-        failed += ['%s: %s' % (name, n) for n in checks.failed()]
-    if failed:
-        print('FAILED:\n  ' + '\n  '.join(failed))
-        print('client folders and Wine logs kept in %s' % args.scratch)
-        return 1
-    shutil.rmtree(args.scratch, ignore_errors=True)
-    return 0
+    return run_scenarios(SCENARIOS, 'hostile-', lambda parser: parser.add_argument(
+        '--server', help='the reference server (for the restart scenario)'))
 
 
 if __name__ == '__main__':

@@ -12,7 +12,6 @@ default). Screenshots of the dialog and the address bar
 go into --out.
 """
 
-import argparse
 import os
 import shutil
 import struct
@@ -20,14 +19,13 @@ import subprocess
 import sys
 import tempfile
 import time
-import traceback
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import (  # noqa: E402
     MSG_APP_LIST, MSG_CHAR, MSG_GAMEPAD, MSG_HELLO, MSG_KEY, MSG_LAUNCH_APP, MSG_MENU_REQUEST,
     MSG_MOUSE_BUTTON, MSG_MOUSE_DELTA, MSG_MOUSE_POS, MSG_MOUSE_WHEEL, MSG_PING, MSG_SERVER_TEXT, MSG_STREAM_SETUP,
     MSG_STREAM_STATE, MSG_WEB_ADDRESS, Checks, Client, Display, FakeServer, app_list, near,
-    private_wine_prefix, server_text, stream_setup, wait_for, write_ini)
+    private_wine_prefix, run_scenarios, server_text, stream_setup, wait_for, write_ini)
 
 WIDTH, HEIGHT = 640, 480
 REMOTE_WIDTH, REMOTE_HEIGHT = 1280, 720
@@ -1019,30 +1017,7 @@ SCENARIOS = {
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument('--exe', required=True)
-    parser.add_argument('--out', required=True, help='folder for screenshots and scratch files')
-    parser.add_argument('--scenario', action='append', choices=sorted(SCENARIOS))
-    args = parser.parse_args()
-    os.makedirs(args.out, exist_ok=True)
-    args.scratch = os.path.abspath(tempfile.mkdtemp(prefix='e2e-', dir=args.out))
-    failed = []
-    for name in args.scenario or list(SCENARIOS):
-        checks = Checks(name)
-        print('== %s' % name, flush=True)
-        started = time.monotonic()
-        try:
-            SCENARIOS[name](args, checks)
-        except Exception:  # a scenario that breaks off counts as failed
-            traceback.print_exc()
-            checks.check('%s ran to its end' % name, False)
-        print('== %s: %d checks, %d failed, %.1f s' % (
-            name, len(checks.results), len(checks.failed()), time.monotonic() - started), flush=True)
-        failed += ['%s: %s' % (name, n) for n in checks.failed()]
-    if failed:
-        print('FAILED:\n  ' + '\n  '.join(failed))
-        return 1
-    return 0
+    return run_scenarios(SCENARIOS)
 
 
 if __name__ == '__main__':
