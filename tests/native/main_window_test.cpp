@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/client_state.h"
+#include "tests/support/client_fixture.h"
 #include "app/main_window.h"
 #include "app/window_stub.h"
 #include "input/address_bar_stub.h"
@@ -37,12 +38,7 @@ std::vector<uint8_t> read_sent(int fd, int timeout_ms = 50) {
 class MainWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        client_state_reset();
-        static bool locks = false;
-        if (!locks) {
-            client_state_init_locks();
-            locks = true;
-        }
+        fresh_client_state();
         int pair[2];
         ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
         state.sock.store(pair[0]);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/client_state.h"
+#include "tests/support/client_fixture.h"
 #include "ui/canvas.h"
 #include "ui/title_screen.h"
 
@@ -79,12 +80,7 @@ void text_out(void* surface, int32_t, int32_t, uint32_t, const char* text) {
 class CanvasTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        static bool locks = false;
-        if (!locks) {
-            client_state_init_locks();
-            locks = true;
-        }
-        client_state_reset();
+        fresh_client_state();
         draw_list_clear(&list_);
     }
     void TearDown() override { client_state_reset(); }

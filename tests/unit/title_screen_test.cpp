@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/client_state.h"
+#include "tests/support/client_fixture.h"
 #include "media/frame_buffer.h"
 #include "ui/title_screen.h"
 
@@ -16,12 +17,7 @@ namespace {
 class TitleScreenTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        static bool locks = false;
-        if (!locks) {
-            client_state_init_locks();
-            locks = true;
-        }
-        client_state_reset();
+        fresh_client_state();
         draw_list_clear(&list_);
     }
     void TearDown() override { client_state_reset(); }
