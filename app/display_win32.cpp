@@ -1,9 +1,9 @@
 // The display mode: full screen with a mode change, or a plain window.
-#include "app/display.h"
+#include "core/display.h"
 
 #include <windows.h>
 
-#include "app/client_state.h"
+#include "core/client_state.h"
 #include "settings/settings.h"
 
 int display_mode_changed;

@@ -8,8 +8,8 @@
 // the frame buffer. Shutdown reverses what needs reversing.
 #include <windows.h>
 
-#include "app/client_state.h"
-#include "app/display.h"
+#include "core/client_state.h"
+#include "core/display.h"
 #include "app/main_window.h"
 #include "app/main_window_win32.h"
 #include "input/input.h"

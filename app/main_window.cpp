@@ -2,8 +2,8 @@
 // routing of input by stream mode, and the duties of the 15 ms timer.
 #include "app/main_window.h"
 
-#include "app/client_state.h"
-#include "app/window.h"
+#include "core/client_state.h"
+#include "core/window.h"
 #include "input/input.h"
 #include "link/connection.h"
 #include "link/wire.h"
@@ -171,13 +171,3 @@ void on_state_changed() {
     update_mouse_lock();
     window_invalidate();
 }
-
-int mouse_lock_wanted() {
-    if (state.connected.load() == 0) return 0;
-    if (state.stream_mode.load() != 1) return 0;
-    if (state.pointer_mode.load() != 0) return 0;
-    if (address_bar_is_open()) return 0;
-    return 1;
-}
-
-void update_mouse_lock() { set_mouse_lock(mouse_lock_wanted()); }

@@ -70,9 +70,4 @@ void on_state_changed();
 // zero, so y = 100 still hits row 0. May be negative or beyond the list.
 int32_t menu_row_at(int32_t y);
 
-// 1 when the mouse should be locked: connected, streaming, locked-mouse
-// mode, and no address bar open. update_mouse_lock applies that.
-int mouse_lock_wanted();
-void update_mouse_lock();
-
 #endif

@@ -4,8 +4,8 @@
 
 #include <windows.h>
 
-#include "app/client_state.h"
-#include "app/frame_notice.h"
+#include "core/client_state.h"
+#include "core/frame_notice.h"
 #include "app/main_window.h"
 #include "input/input.h"
 #include "ui/paint.h"

@@ -20,7 +20,8 @@
 #include <random>
 #include <vector>
 
-#include "app/client_state.h"
+#include "core/client_state.h"
+#include "link/messages.h"
 #include "media/codec.h"
 #include "media/frame_buffer.h"
 #include "server/demo.h"

@@ -19,7 +19,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "app/client_state.h"
+#include "core/client_state.h"
+#include "link/messages.h"
 #include "media/codec.h"
 
 namespace {

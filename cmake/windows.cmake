@@ -97,7 +97,7 @@ if(qv_unit_tests)
   # The win32 thread model of this compiler has no std::mutex, std::thread
   # or std::condition_variable: GoogleTest gets a Notification of its own
   # (cmake/gtest-win32), and tests start threads with thread_start
-  # (app/sys.h), never std::thread.
+  # (core/sys.h), never std::thread.
   target_include_directories(gtest BEFORE PUBLIC ${CMAKE_SOURCE_DIR}/cmake/gtest-win32)
 
   add_library(qv_stubs STATIC ${qv_stub})

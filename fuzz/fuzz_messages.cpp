@@ -30,7 +30,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/client_state.h"
+#include "core/client_state.h"
 #include "fuzz/fuzz_check.h"
 #include "link/connection.h"
 #include "link/wire.h"

@@ -6,9 +6,9 @@
 // be caught. Window thread only.
 #include <windows.h>
 
-#include "app/client_state.h"
-#include "app/client_text.h"
-#include "app/display.h"
+#include "core/client_state.h"
+#include "core/client_text.h"
+#include "core/display.h"
 #include "input/input.h"
 #include "link/wire.h"
 

@@ -3,8 +3,7 @@
 // MouseWheel messages. The cursor itself is moved through input/pointer.h.
 #include "input/input.h"
 
-#include "app/client_state.h"
-#include "app/main_window.h"  // update_mouse_lock
+#include "core/client_state.h"
 #include "input/pointer.h"
 #include "link/wire.h"
 #include "settings/settings.h"
@@ -165,3 +164,13 @@ void center_cursor() {
     lock_center_y = h / 2;
     pointer_move_to_client(lock_center_x, lock_center_y);
 }
+
+int mouse_lock_wanted() {
+    if (state.connected.load() == 0) return 0;
+    if (state.stream_mode.load() != 1) return 0;
+    if (state.pointer_mode.load() != 0) return 0;
+    if (address_bar_is_open()) return 0;
+    return 1;
+}
+
+void update_mouse_lock() { set_mouse_lock(mouse_lock_wanted()); }

@@ -27,6 +27,10 @@ void send_wheel(int32_t delta);
 // foreground), 0 leaves it. Part of the main window's upkeep.
 void set_mouse_lock(int enable);
 int mouse_is_locked();
+// 1 when the mouse should be locked: connected, streaming, locked-mouse
+// mode, and no address bar open. update_mouse_lock applies that.
+int mouse_lock_wanted();
+void update_mouse_lock();
 void center_cursor();
 
 // Joystick: the start-up check (sets joystick_available, zeroes the last

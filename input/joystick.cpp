@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "app/client_state.h"
+#include "core/client_state.h"
 #include "input/input.h"
 #include "link/wire.h"
 #include "settings/settings.h"

@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "app/client_state.h"
+#include "core/client_state.h"
 
 static HWND main_hwnd() { return static_cast<HWND>(state.main_window); }
 

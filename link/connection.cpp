@@ -13,9 +13,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/client_state.h"
-#include "app/client_text.h"
-#include "app/notify.h"
+#include "core/client_state.h"
+#include "core/client_text.h"
+#include "core/notify.h"
 #include "link/messages.h"
 #include "link/net.h"
 #include "link/wire.h"

@@ -13,9 +13,9 @@
 // extra bytes are ignored; other types are read by the caller and dropped.
 #include "link/messages.h"
 
-#include "app/client_state.h"
-#include "app/client_text.h"
-#include "app/notify.h"
+#include "core/client_state.h"
+#include "core/client_text.h"
+#include "core/notify.h"
 #include "link/wire.h"
 #include "link/wire_text.h"
 #include "media/audio.h"

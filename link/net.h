@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "app/client_state.h"  // NetSocket, NET_NO_SOCKET
+#include "core/client_state.h"  // NetSocket, NET_NO_SOCKET
 
 int net_startup();   // WSAStartup 1.1; returns 1 on success
 void net_cleanup();  // WSACleanup

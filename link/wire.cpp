@@ -12,7 +12,7 @@
 
 #include <cstring>
 
-#include "app/client_state.h"
+#include "core/client_state.h"
 #include "link/net.h"
 #include "link/wire_text.h"
 #include "settings/settings.h"

@@ -18,7 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/sys.h"
+#include "core/sys.h"
 #include "media/audio_device.h"
 #include "settings/settings.h"
 

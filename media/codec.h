@@ -17,9 +17,6 @@ enum {
 // Payload bytes per block type (index by type 0..5).
 extern const uint8_t block_payload_size[6];
 
-// Everything the network thread does with one VideoFrame body.
-void handle_video_frame(const uint8_t* payload, uint32_t length);
-
 // Decodes a block stream into pixels (width x height, pitch in pixels).
 // 0 when all blocks were decoded, -1 when the stream was short or held an
 // invalid type. The caller holds state_lock.

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/client_state.h"
+#include "core/client_state.h"
 #include "media/frame_buffer.h"
 
 FrameBuffer frame_buffer;

@@ -32,7 +32,7 @@
 #include <memory>
 #include <random>
 
-#include "app/client_state.h"
+#include "core/client_state.h"
 #include "server/demo.h"
 #include "server/protocol.h"
 #include "server/server.h"

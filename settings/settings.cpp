@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <cstring>
 
-#include "app/client_text.h"
+#include "core/client_text.h"
 #include "settings/profile.h"
 
 static const char SECTION[] = "Quorvane";

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "app/sys.h"
+#include "core/sys.h"
 
 enum {
     HOST_SIZE = 128,           // at most 127 characters

@@ -8,9 +8,9 @@
 
 #include <cstring>
 
-#include "app/client_text.h"
-#include "app/client_state.h"
-#include "app/display.h"
+#include "core/client_text.h"
+#include "core/client_state.h"
+#include "core/display.h"
 #include "settings/dialog_rules.h"
 #include "settings/settings.h"
 #include "settings/settings_dialog.h"

@@ -6,7 +6,7 @@
 
 #include <windows.h>
 
-#include "app/client_state.h"
+#include "core/client_state.h"
 #include "media/frame_buffer.h"
 #include "ui/canvas.h"
 #include "ui/title_screen.h"

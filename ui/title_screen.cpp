@@ -10,8 +10,8 @@
 //   (40,H-38)       help line
 #include "ui/title_screen.h"
 
-#include "app/client_state.h"
-#include "app/client_text.h"
+#include "core/client_state.h"
+#include "core/client_text.h"
 #include "media/frame_buffer.h"
 
 const char TITLE_TEXT[] = "Quorvane!";

@@ -35,9 +35,9 @@ for c in adler32 crc32 inffast inflate inftrees uncompr zutil; do
 done
 # What handle_video_frame needs: the codec, the client state and texts, the
 # framing (the FrameAck), the native services and the stand-in devices.
-sources=(media/codec.cpp media/video_frame.cpp app/client_state.cpp app/client_text.cpp
-         link/wire.cpp link/wire_text.cpp app/notify_stub.cpp media/frame_buffer_stub.cpp
-         app/sys_posix.cpp link/net_posix.cpp)
+sources=(media/codec.cpp link/video_frame.cpp core/client_state.cpp core/client_text.cpp
+         link/wire.cpp link/wire_text.cpp core/notify_stub.cpp media/frame_buffer_stub.cpp
+         core/sys_posix.cpp link/net_posix.cpp)
 g++ "${flags[@]}" -std=c++17 -fno-exceptions -fno-rtti -I. -isystem "$zlib" \
     "${sources[@]}" bench/frame_cost.cpp "${objs[@]}" -lpthread -o "$out/i586/frame_cost"
 

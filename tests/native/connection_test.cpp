@@ -10,9 +10,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/client_state.h"
-#include "app/client_text.h"
-#include "app/notify_stub.h"
+#include "core/client_state.h"
+#include "core/client_text.h"
+#include "core/notify_stub.h"
 #include "link/connection.h"
 #include "link/wire.h"
 #include "settings/settings.h"

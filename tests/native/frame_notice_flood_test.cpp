@@ -5,7 +5,7 @@
 #include <atomic>
 #include <thread>
 
-#include "app/frame_notice.h"
+#include "core/frame_notice.h"
 
 namespace {
 

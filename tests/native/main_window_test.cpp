@@ -11,10 +11,11 @@
 #include <cstring>
 #include <vector>
 
-#include "app/client_state.h"
+#include "core/client_state.h"
 #include "tests/support/client_fixture.h"
 #include "app/main_window.h"
-#include "app/window_stub.h"
+#include "input/input.h"
+#include "core/window_stub.h"
 #include "input/address_bar_stub.h"
 #include "settings/settings_dialog_stub.h"
 

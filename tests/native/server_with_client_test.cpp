@@ -14,10 +14,10 @@
 #include <string>
 #include <thread>
 
-#include "app/client_state.h"
-#include "app/client_text.h"
-#include "app/notify_stub.h"
-#include "app/sys.h"
+#include "core/client_state.h"
+#include "core/client_text.h"
+#include "core/notify_stub.h"
+#include "core/sys.h"
 #include "link/connection.h"
 #include "link/wire.h"
 #include "media/frame_buffer.h"

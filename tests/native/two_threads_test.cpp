@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/client_state.h"
-#include "app/client_text.h"
+#include "core/client_state.h"
+#include "core/client_text.h"
 #include "link/connection.h"
 #include "link/wire.h"
 #include "media/frame_buffer.h"

@@ -7,10 +7,11 @@
 #include <atomic>
 #include <vector>
 
-#include "app/client_state.h"
-#include "app/sys.h"
+#include "core/client_state.h"
+#include "core/sys.h"
 #include "link/net.h"
 #include "link/wire.h"
+#include "link/messages.h"
 #include "media/codec.h"
 #include "media/frame_buffer.h"
 #include "tests/support/client_fixture.h"

@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/client_state.h"
+#include "core/client_state.h"
 #include "link/net.h"
 #include "link/wire.h"
 #include "tests/support/client_fixture.h"

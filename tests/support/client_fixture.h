@@ -3,7 +3,7 @@
 #ifndef QV_TESTS_SUPPORT_CLIENT_FIXTURE_H
 #define QV_TESTS_SUPPORT_CLIENT_FIXTURE_H
 
-#include "app/client_state.h"
+#include "core/client_state.h"
 
 // Initialises the three locks on the first call only (they are never
 // destroyed), then restores every field's initial value.

@@ -18,7 +18,7 @@ static void close_socket(intptr_t s) { ::close(static_cast<int>(s)); }
 #include <chrono>
 #include <cstring>
 
-#include "app/client_state.h"
+#include "core/client_state.h"
 #include "link/net.h"
 #include "link/wire.h"
 

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "app/sys.h"
+#include "core/sys.h"
 #include "link/messages.h"
 #include "link/wire.h"
 #include "media/audio.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/client_state.h"
+#include "core/client_state.h"
 #include "tests/support/client_fixture.h"
 #include "ui/canvas.h"
 #include "ui/title_screen.h"

@@ -3,7 +3,7 @@
 // flood is in tests/native/frame_notice_flood_test.cpp.)
 #include <gtest/gtest.h>
 
-#include "app/frame_notice.h"
+#include "core/frame_notice.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/client_state.h"
+#include "core/client_state.h"
 #include "input/address_bar_stub.h"
 #include "input/input.h"
 #include "input/pointer_stub.h"

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/client_state.h"
+#include "core/client_state.h"
 #include "input/input.h"
 #include "input/joystick_stub.h"
 #include "link/wire.h"

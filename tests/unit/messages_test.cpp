@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "app/client_state.h"
-#include "app/client_text.h"
-#include "app/notify_stub.h"
+#include "core/client_state.h"
+#include "core/client_text.h"
+#include "core/notify_stub.h"
 #include "link/messages.h"
 #include "link/wire.h"
 #include "media/audio.h"

@@ -5,7 +5,7 @@
 
 #include <atomic>
 
-#include "app/sys.h"
+#include "core/sys.h"
 
 namespace {
 

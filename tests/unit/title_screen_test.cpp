@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/client_state.h"
+#include "core/client_state.h"
 #include "tests/support/client_fixture.h"
 #include "media/frame_buffer.h"
 #include "ui/title_screen.h"

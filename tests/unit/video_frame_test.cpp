@@ -5,8 +5,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/client_state.h"
-#include "app/notify_stub.h"
+#include "core/client_state.h"
+#include "core/notify_stub.h"
+#include "link/messages.h"
 #include "media/codec.h"
 #include "media/frame_buffer.h"
 #include "tests/support/client_fixture.h"

@@ -1,5 +1,5 @@
 // Locks, the extra thread and time on Linux (pthreads, CLOCK_MONOTONIC).
-#include "app/sys.h"
+#include "core/sys.h"
 
 #include <pthread.h>
 #include <time.h>

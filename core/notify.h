@@ -1,9 +1,9 @@
 // How the network thread tells the window thread that something changed.
-// app/notify_win32.cpp posts WM_FRAME_READY / WM_STATE_CHANGED to
+// core/notify_win32.cpp posts WM_FRAME_READY / WM_STATE_CHANGED to
 // main_window and sets its title; app/notify_stub.cpp counts the calls so
 // that native tests can observe them. Called on the network thread.
-#ifndef QV_APP_NOTIFY_H
-#define QV_APP_NOTIFY_H
+#ifndef QV_CORE_NOTIFY_H
+#define QV_CORE_NOTIFY_H
 
 void notify_frame_ready();     // after every VideoFrame of at least 17 bytes
 void notify_state_changed();   // after status, AppList, StreamState, ServerText changes

@@ -1,5 +1,5 @@
 // The one-pending-notice gate between the network and window threads.
-#include "app/frame_notice.h"
+#include "core/frame_notice.h"
 
 #include <atomic>
 #include <cstdint>

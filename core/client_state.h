@@ -8,13 +8,13 @@
 // lock are std::atomic words, so that each value read is one that was
 // written. Texts are written and copied under `text_lock` (client_text.h),
 // held only for the copy and never together with another lock.
-#ifndef QV_APP_CLIENT_STATE_H
-#define QV_APP_CLIENT_STATE_H
+#ifndef QV_CORE_CLIENT_STATE_H
+#define QV_CORE_CLIENT_STATE_H
 
 #include <atomic>
 #include <cstdint>
 
-#include "app/sys.h"
+#include "core/sys.h"
 
 // The two private notifications from the network thread to the window
 // thread (posted to main_window with both parameters 0).

@@ -8,8 +8,8 @@
 // posted only while none is pending; the window thread marks it taken before
 // it paints, so a frame decoded during that paint posts a fresh notice and is
 // shown too.
-#ifndef QV_APP_FRAME_NOTICE_H
-#define QV_APP_FRAME_NOTICE_H
+#ifndef QV_CORE_FRAME_NOTICE_H
+#define QV_CORE_FRAME_NOTICE_H
 
 // Network thread: 1 when a notice should be posted now (none is pending);
 // the notice then counts as pending.

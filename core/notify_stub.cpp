@@ -1,8 +1,8 @@
 // Stand-in for the window notifications: counts them for tests.
-#include "app/notify.h"
-#include "app/notify_stub.h"
+#include "core/notify.h"
+#include "core/notify_stub.h"
 
-#include "app/client_text.h"
+#include "core/client_text.h"
 
 std::atomic<uint32_t> notify_stub_frame_ready_count;
 std::atomic<uint32_t> notify_stub_state_changed_count;

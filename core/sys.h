@@ -1,8 +1,8 @@
 // Non-portable system functions: locks, the one extra thread, time.
-// Implemented by app/sys_win32.cpp (critical sections, CreateThread,
-// GetTickCount, Sleep) and app/sys_posix.cpp. Callable from any thread.
-#ifndef QV_APP_SYS_H
-#define QV_APP_SYS_H
+// Implemented by core/sys_win32.cpp (critical sections, CreateThread,
+// GetTickCount, Sleep) and core/sys_posix.cpp. Callable from any thread.
+#ifndef QV_CORE_SYS_H
+#define QV_CORE_SYS_H
 
 #include <cstdint>
 

@@ -1,12 +1,12 @@
 // The network thread's notices to the window thread, as posted messages.
-#include "app/notify.h"
+#include "core/notify.h"
 
 #include <windows.h>
 
-#include "app/client_state.h"
-#include "app/frame_notice.h"
+#include "core/client_state.h"
+#include "core/frame_notice.h"
 
-// Only one WM_FRAME_READY waits at a time (app/frame_notice.h): its paint
+// Only one WM_FRAME_READY waits at a time (core/frame_notice.h): its paint
 // shows the newest picture, so a flood of frames cannot fill the queue.
 void notify_frame_ready() {
     if (!frame_notice_claim()) return;

@@ -1,6 +1,6 @@
 // Locks, the extra thread and time on Windows (critical sections,
 // CreateThread, GetTickCount, Sleep), usable on Windows 95/98.
-#include "app/sys.h"
+#include "core/sys.h"
 
 #include <windows.h>
 

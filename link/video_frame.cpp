@@ -19,9 +19,10 @@
 
 #include <zlib.h>
 
-#include "app/client_state.h"
-#include "app/notify.h"
+#include "core/client_state.h"
+#include "core/notify.h"
 #include "link/wire.h"
+#include "link/messages.h"
 #include "media/codec.h"
 #include "media/frame_buffer.h"
 

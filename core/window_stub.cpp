@@ -1,6 +1,6 @@
 // Stand-in for the main window: counts what the logic asks of it.
-#include "app/window.h"
-#include "app/window_stub.h"
+#include "core/window.h"
+#include "core/window_stub.h"
 
 int window_stub_invalidate_count;
 int window_stub_destroy_count;

@@ -1,9 +1,9 @@
 // The main window's platform side for the portable window logic.
-#include "app/window.h"
+#include "core/window.h"
 
 #include <windows.h>
 
-#include "app/client_state.h"
+#include "core/client_state.h"
 
 void window_invalidate() {
     InvalidateRect(static_cast<HWND>(state.main_window), nullptr, FALSE);

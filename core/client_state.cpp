@@ -1,5 +1,5 @@
 // The one ClientState record and its initial values.
-#include "app/client_state.h"
+#include "core/client_state.h"
 
 #include <cstring>
 

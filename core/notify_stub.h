@@ -1,6 +1,6 @@
 // What the notification stand-in records, for native tests.
-#ifndef QV_APP_NOTIFY_STUB_H
-#define QV_APP_NOTIFY_STUB_H
+#ifndef QV_CORE_NOTIFY_STUB_H
+#define QV_CORE_NOTIFY_STUB_H
 
 #include <atomic>
 #include <cstdint>

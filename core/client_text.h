@@ -4,8 +4,8 @@
 // window thread paints them. Both sides go through these functions, which
 // hold state.text_lock for the length of one copy, so a painter never reads
 // a half-written text. No other lock is ever held together with text_lock.
-#ifndef QV_APP_CLIENT_TEXT_H
-#define QV_APP_CLIENT_TEXT_H
+#ifndef QV_CORE_CLIENT_TEXT_H
+#define QV_CORE_CLIENT_TEXT_H
 
 #include <cstdarg>
 #include <cstdint>

@@ -1,7 +1,7 @@
 // The shared texts under text_lock, and the client's own formatter.
-#include "app/client_text.h"
+#include "core/client_text.h"
 
-#include "app/client_state.h"
+#include "core/client_state.h"
 
 static void copy_cut(char* destination, int capacity, const char* text) {
     if (capacity <= 0) return;

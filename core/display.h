@@ -1,7 +1,7 @@
 // Full screen or window: the display mode of the main window (Windows only,
 // app/display_win32.cpp). Window thread only.
-#ifndef QV_APP_DISPLAY_H
-#define QV_APP_DISPLAY_H
+#ifndef QV_CORE_DISPLAY_H
+#define QV_CORE_DISPLAY_H
 
 // 1 while the screen's display mode has been changed by apply_display_mode
 // and must be restored; the settings dialog reads and clears it too.
