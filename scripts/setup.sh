@@ -14,15 +14,57 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
 fi
 
 # Source packages: zlib is rebuilt from Debian's source for the i586 target.
+# The deb-src entries repeat the machine's own configured Debian sources
+# (the same archives and suites), so they work wherever its mirror is.
 src_list=/etc/apt/sources.list.d/quorvane-src.sources
-if [ ! -f "$src_list" ]; then
-    cat > "$src_list" <<'SRC'
-Types: deb-src
-URIs: http://deb.debian.org/debian
-Suites: bookworm bookworm-updates
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-SRC
+src_new=$(python3 - "$src_list" <<'PY'
+import glob, re, sys
+own = sys.argv[1]
+codename = dict(l.strip().split("=", 1) for l in open("/etc/os-release") if "=" in l).get("VERSION_CODENAME", "").strip('"')
+stanzas = []
+for path in sorted(glob.glob("/etc/apt/sources.list.d/*.sources")):
+    if path == own:
+        continue
+    for block in re.split(r"\n\s*\n", open(path).read()):
+        fields = {}
+        for line in block.splitlines():
+            if line.startswith("#") or ":" not in line:
+                continue
+            k, v = line.split(":", 1)
+            fields[k.strip()] = v.strip()
+        if "deb" in fields.get("Types", "").split() and fields.get("Enabled", "yes") != "no":
+            stanzas.append(fields)
+for path in ["/etc/apt/sources.list"] + sorted(glob.glob("/etc/apt/sources.list.d/*.list")):
+    try:
+        lines = open(path).read().splitlines()
+    except OSError:
+        continue
+    for line in lines:
+        m = re.match(r"\s*deb\s+(\[[^]]*\]\s+)?(\S+)\s+(\S+)\s+(.*)", line)
+        if m:
+            fields = {"URIs": m.group(2), "Suites": m.group(3), "Components": m.group(4).split("#")[0].strip()}
+            key = re.search(r"signed-by=(\S+?)\]?(\s|$)", m.group(1) or "")
+            if key:
+                fields["Signed-By"] = key.group(1).rstrip("]")
+            stanzas.append(fields)
+out = []
+for f in stanzas:
+    suites = [x for x in f.get("Suites", "").split() if x.split("-")[0] == codename]
+    if not suites or "main" not in f.get("Components", "").split():
+        continue
+    text = "Types: deb-src\nURIs: %s\nSuites: %s\nComponents: main\n" % (f["URIs"], " ".join(suites))
+    if "Signed-By" in f:
+        text += "Signed-By: %s\n" % f["Signed-By"]
+    out.append(text)
+print("\n".join(out), end="")
+PY
+)
+if [ -z "$src_new" ]; then
+    echo "setup: no Debian source for the suite of this machine is configured in /etc/apt" >&2
+    exit 1
+fi
+if [ ! -f "$src_list" ] || [ "$(cat "$src_list")" != "$src_new" ]; then
+    printf '%s\n' "$src_new" > "$src_list"
     rm -f /var/lib/quorvane-apt-updated
 fi
 
@@ -35,6 +77,12 @@ packages=(
     wine wine32 wine64
     xvfb xdotool x11-utils imagemagick
     zip unzip valgrind
+    # quorvane-server: configuration, X capture and input, browser, sound
+    libtomlplusplus-dev nlohmann-json3-dev libpulse-dev
+    libx11-dev libxext-dev libxdamage-dev libxfixes-dev libxtst-dev
+    xterm matchbox-window-manager x11-xserver-utils chromium pulseaudio pulseaudio-utils
+    # for the server's speed comparison and sound tests
+    x11vnc tigervnc-viewer sox
 )
 missing=()
 for p in "${packages[@]}"; do
