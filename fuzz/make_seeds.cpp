@@ -100,11 +100,16 @@ Bytes capture_session(uint16_t entry, int width, int height, int frames, int men
     config.height = height;
     config.fps = 60;
     config.frame_limit = uint32_t(frames);
-    config.pin_ms = 30;
     config.refuse_linger_ms = 10;
+    for (const qvs::DemoEntry& e : qvs::demo_entries()) {
+        qvs::AppEntry app;
+        app.id = e.id;
+        app.name = e.name;
+        config.apps.push_back(app);
+    }
     config.encoder.lossy = lossy;
     std::atomic<bool> stop(false);
-    std::thread server([&] { qvs::serve_connection(fds[0], config, 1, "seed", &stop); });
+    std::thread server([&] { qvs::serve_connection(fds[0], config, 1, "seed", "seed", &stop); });
 
     int client = fds[1];
     send_all(client, message(MSG_HELLO, hello(uint16_t(width), uint16_t(height), 60, 22050, channels)));

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "server/config.h"
 #include "server/server.h"
 
 namespace {
@@ -19,22 +20,31 @@ void on_signal(int) { stop_requested = true; }
 const char* const HELP =
     "Usage: quorvane-server [options]\n"
     "\n"
-    "The reference server for the Quorvane client. It serves one client at a\n"
-    "time and takes the next when it leaves. Its picture and sound come from a\n"
-    "built-in demo: a menu with one entry of every kind, an animation that\n"
-    "shows the client's input, and a melody.\n"
+    "Serves Quorvane clients: each picks an entry of the menu and sees and\n"
+    "drives it. A program entry runs in an X server of the client's own, kept\n"
+    "for it while it is in the menu or its link is lost; a screen or window\n"
+    "entry shows an existing X display; the demo is an animation.\n"
+    "\n"
+    "The menu comes from the configuration file: --config FILE, else\n"
+    "$XDG_CONFIG_HOME/quorvane/server.toml (~/.config/quorvane/server.toml)\n"
+    "when it exists, else a built-in one: Terminal (xterm), Hela skärmen\n"
+    "($DISPLAY, when set) and Demo.\n"
     "\n"
     "Options:\n"
+    "  --config FILE          read the menu, listen, key and keep_sessions\n"
+    "                         from FILE (TOML). An error in it stops the\n"
+    "                         server with exit code 2.\n"
     "  --listen ADDRESS:PORT  where to listen (default 0.0.0.0:3300, every\n"
-    "                         interface, so that a machine on the local\n"
-    "                         network can connect). Port 0 picks a free port\n"
-    "                         and prints it, alone on a line, on standard\n"
-    "                         output.\n"
-    "  --port PORT            the same with the default address.\n"
+    "                         interface). Port 0 picks a free port and prints\n"
+    "                         it, alone on a line, on standard output.\n"
+    "  --port PORT            the same with the configured address.\n"
     "  --print-port           print the port on standard output in any case.\n"
     "  --key KEY              admit only clients whose key (nyckel) is KEY\n"
-    "                         (at most 29 characters, best plain ASCII);\n"
-    "                         others see a status text and are disconnected.\n"
+    "                         (at most 29 bytes, best plain ASCII). Needed\n"
+    "                         when the server listens beyond this machine\n"
+    "                         (not 127.x.x.x) and its menu has more than the\n"
+    "                         demo.\n"
+    "  --no-key               admit every client, also from the network.\n"
     "  --fps N                frames per second (1..60) instead of the rate\n"
     "                         the client asks for.\n"
     "  --size WxH             picture size instead of the size the client asks\n"
@@ -47,10 +57,8 @@ const char* const HELP =
     "  --window N             video frames sent ahead of the client's\n"
     "                         acknowledgements, at most (1..16, default 2).\n"
     "  --no-audio             send no sound even when the client wants it.\n"
-    "  --noise                send random pixels instead of the demo picture\n"
-    "                         (a worst case for the encoder and the link).\n"
-    "  --pin-seconds N        how long the game-stream entry shows its PIN\n"
-    "                         before it streams (default 5).\n"
+    "  --noise                demo entries send random pixels (a worst case\n"
+    "                         for the encoder and the link).\n"
     "  --idle-timeout N       drop a client that sends nothing for N seconds\n"
     "                         (default 15; the client pings every second).\n"
     "  --once                 serve one connection, then exit.\n"
@@ -68,30 +76,21 @@ bool parse_int(const char* text, int lo, int hi, int* out) {
     return true;
 }
 
-// The part of a key that reaches the server: the client begins a character
-// of its key only while fewer than 29 bytes are written.
-size_t key_bytes_sent(const std::string& key) {
-    size_t written = 0;
-    while (written < key.size() && written < 29) {
-        size_t n = 1;
-        while (written + n < key.size() && (uint8_t(key[written + n]) & 0xC0) == 0x80) n++;
-        written += n;
-    }
-    return written;
-}
-
 int usage_error(const std::string& message) {
     std::fprintf(stderr, "quorvane-server: %s (see --help)\n", message.c_str());
     return 2;
 }
 
+// Loopback addresses reach only this machine.
+bool is_loopback(const std::string& address) { return address.compare(0, 4, "127.") == 0; }
+
 }  // namespace
 
 int main(int argc, char** argv) {
     qvs::ServerConfig config;
-    std::string address = "0.0.0.0";
-    int port = 3300;
-    bool print_port = false, once = false;
+    std::string listen, key, config_path;
+    bool have_listen = false, have_key = false, no_key = false, print_port = false, once = false;
+    int port_only = -1;
 
     for (int i = 1; i < argc; i++) {
         std::string a = argv[i];
@@ -105,23 +104,27 @@ int main(int argc, char** argv) {
         if (a == "--help" || a == "-h") {
             std::fputs(HELP, stdout);
             return 0;
+        } else if (a == "--config") {
+            if (!value(&v)) return usage_error("--config needs a file");
+            config_path = v;
         } else if (a == "--listen") {
-            if (!value(&v)) return usage_error("--listen needs ADDRESS:PORT");
-            std::string s = v;
-            size_t colon = s.rfind(':');
-            if (colon == std::string::npos || !parse_int(s.c_str() + colon + 1, 0, 65535, &port))
-                return usage_error("--listen needs ADDRESS:PORT, got " + s);
-            address = s.substr(0, colon);
+            std::string address;
+            if (!value(&v) || !qvs::parse_listen(v, &address, &n))
+                return usage_error("--listen needs ADDRESS:PORT");
+            listen = v;
+            have_listen = true;
         } else if (a == "--port") {
-            if (!value(&v) || !parse_int(v, 0, 65535, &port)) return usage_error("--port needs 0..65535");
+            if (!value(&v) || !parse_int(v, 0, 65535, &port_only)) return usage_error("--port needs 0..65535");
         } else if (a == "--print-port") {
             print_port = true;
         } else if (a == "--key") {
-            if (!value(&v)) return usage_error("--key needs a key");
-            if (key_bytes_sent(v) < std::strlen(v))
+            if (!value(&v) || !v[0]) return usage_error("--key needs a key");
+            if (qvs::key_bytes_sent(v) < std::strlen(v))
                 return usage_error("--key: a client sends only the first 29 bytes of its key");
-            config.require_key = true;
-            config.key = v;
+            key = v;
+            have_key = true;
+        } else if (a == "--no-key") {
+            no_key = true;
         } else if (a == "--fps") {
             if (!value(&v) || !parse_int(v, 1, qvs::MAX_FPS, &config.fps)) return usage_error("--fps needs 1..60");
         } else if (a == "--size") {
@@ -146,9 +149,6 @@ int main(int argc, char** argv) {
             config.audio = false;
         } else if (a == "--noise") {
             config.noise = true;
-        } else if (a == "--pin-seconds") {
-            if (!value(&v) || !parse_int(v, 0, 3600, &n)) return usage_error("--pin-seconds needs 0..3600");
-            config.pin_ms = n * 1000;
         } else if (a == "--idle-timeout") {
             if (!value(&v) || !parse_int(v, 1, 86400, &n)) return usage_error("--idle-timeout needs 1..86400");
             config.idle_timeout_ms = n * 1000;
@@ -163,6 +163,41 @@ int main(int argc, char** argv) {
             return usage_error("unknown option " + a);
         }
     }
+    if (no_key && have_key) return usage_error("--key and --no-key together");
+
+    // The file, then the command line over it.
+    qvs::FileSettings file;
+    if (config_path.empty()) config_path = qvs::default_config_path();
+    std::string error;
+    if (!config_path.empty() && !qvs::load_config(config_path, &file, &error)) {
+        std::fprintf(stderr, "quorvane-server: %s\n", error.c_str());
+        return 2;
+    }
+    const char* display = std::getenv("DISPLAY");
+    config.apps = config_path.empty() ? qvs::builtin_menu(display ? display : "") : file.apps;
+    config.keep_sessions_ms = int64_t(file.keep_sessions) * 60 * 1000;
+    if (!have_listen) listen = file.has_listen ? file.listen : "0.0.0.0:3300";
+    if (!have_key && file.has_key && !no_key) key = file.key, have_key = true;
+    std::string address;
+    int port = 0;
+    qvs::parse_listen(listen, &address, &port);
+    if (port_only >= 0) port = port_only;
+    config.require_key = have_key;
+    config.key = key;
+
+    // Programs, screens and windows of this machine are not for anyone on
+    // the network who happens to find the port.
+    bool only_demo = true;
+    for (const qvs::AppEntry& e : config.apps) only_demo = only_demo && e.kind == qvs::AppKind::Demo;
+    if (!only_demo && !have_key && !no_key && !is_loopback(address)) {
+        std::fprintf(stderr,
+                     "quorvane-server: listening on %s would let anyone who reaches this machine use its programs "
+                     "and screens. Set a key: --key KEY, or key = \"...\" in %s; the client's settings (F10) "
+                     "take the same key. Or listen on 127.0.0.1 only, or start with --no-key to allow it without "
+                     "one.\n",
+                     address.c_str(), config_path.empty() ? "~/.config/quorvane/server.toml" : config_path.c_str());
+        return 2;
+    }
 
     signal(SIGPIPE, SIG_IGN);
     struct sigaction sa;
@@ -170,16 +205,17 @@ int main(int argc, char** argv) {
     sa.sa_handler = on_signal;
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGHUP, &sa, nullptr);
 
-    std::string error;
     int bound = 0;
     int fd = qvs::open_listener(address, port, &bound, &error);
     if (fd < 0) {
         std::fprintf(stderr, "quorvane-server: %s\n", error.c_str());
         return 1;
     }
-    qvs::log_line("listening on %s:%d%s%s", address.c_str(), bound, config.require_key ? ", key required" : "",
-                  config.encoder.lossy ? ", lossy" : "");
+    qvs::log_line("listening on %s:%d, %zu menu entries from %s%s%s", address.c_str(), bound, config.apps.size(),
+                  config_path.empty() ? "the built-in menu" : config_path.c_str(),
+                  config.require_key ? ", key required" : "", config.encoder.lossy ? ", lossy" : "");
     if (print_port || port == 0) {
         std::printf("%d\n", bound);
         std::fflush(stdout);

@@ -1,0 +1,129 @@
+// Starting programs under a supervisor that takes them along when the
+// server ends. Between fork and exec only async-signal-safe calls are made:
+// the server has other threads whose locks may be held at the fork.
+#include "server/child_process.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstring>
+
+namespace qvs {
+
+namespace {
+
+// Closes every descriptor above 2 but `keep`.
+void close_others(int keep) {
+    for (int fd = 3; fd < 4096; fd++)
+        if (fd != keep) ::close(fd);
+}
+
+[[noreturn]] void supervise(pid_t server, char* const* argv, char* const* envp, int keep_fd, bool keep_stderr) {
+    ::setpgid(0, 0);
+    sigset_t watched;
+    sigemptyset(&watched);
+    sigaddset(&watched, SIGCHLD);
+    sigaddset(&watched, SIGTERM);
+    sigaddset(&watched, SIGHUP);
+    sigaddset(&watched, SIGINT);
+    sigprocmask(SIG_SETMASK, &watched, nullptr);
+    int null_fd = ::open("/dev/null", O_RDWR);
+    ::dup2(null_fd, 0);
+    ::dup2(null_fd, 1);
+    if (!keep_stderr) ::dup2(null_fd, 2);
+    close_others(keep_fd);
+
+    pid_t program = ::fork();
+    if (program == 0) {
+        // Dies with its supervisor, which is single-threaded.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        if (keep_fd >= 0) fcntl(keep_fd, F_SETFD, 0);
+        execvpe(argv[0], argv, envp);
+        _exit(127);
+    }
+    if (keep_fd >= 0) ::close(keep_fd);
+    timespec quarter = {0, 250 * 1000 * 1000};
+    for (;;) {
+        siginfo_t info;
+        int sig = sigtimedwait(&watched, &info, &quarter);
+        bool orphaned = getppid() != server;
+        int status = 0;
+        bool program_ended = program < 0 || ::waitpid(program, &status, WNOHANG) == program;
+        if (orphaned || program_ended || sig == SIGTERM || sig == SIGHUP || sig == SIGINT) {
+            ::kill(0, SIGKILL);  // the whole group, this supervisor too
+            _exit(0);
+        }
+    }
+}
+
+// A NULL-terminated copy of the environment with `extra` in front.
+std::vector<std::string> merged_environment(const std::vector<std::string>& extra) {
+    std::vector<std::string> env = extra;
+    for (char** e = environ; *e; e++) {
+        const char* eq = std::strchr(*e, '=');
+        size_t name = eq ? size_t(eq - *e) : std::strlen(*e);
+        bool overridden = false;
+        for (const std::string& x : extra)
+            if (x.size() > name && x[name] == '=' && x.compare(0, name, *e, name) == 0) overridden = true;
+        if (!overridden) env.push_back(*e);
+    }
+    return env;
+}
+
+std::vector<char*> pointers(std::vector<std::string>& texts) {
+    std::vector<char*> out;
+    for (std::string& t : texts) out.push_back(&t[0]);
+    out.push_back(nullptr);
+    return out;
+}
+
+}  // namespace
+
+bool ChildProcess::start(const std::vector<std::string>& argv_in, const std::vector<std::string>& environment,
+                         int keep_fd, bool keep_stderr, std::string* error) {
+    stop();
+    std::vector<std::string> args = argv_in, env = merged_environment(environment);
+    std::vector<char*> argv = pointers(args), envp = pointers(env);
+    pid_t server = ::getpid();
+    pid_t pid = ::fork();
+    if (pid < 0) {
+        *error = std::string("fork: ") + std::strerror(errno);
+        return false;
+    }
+    if (pid == 0) supervise(server, argv.data(), envp.data(), keep_fd, keep_stderr);
+    // Also here, so that a stop() right after start() finds the group.
+    ::setpgid(pid, pid);
+    supervisor_ = pid;
+    exited_ = false;
+    return true;
+}
+
+bool ChildProcess::running() {
+    if (supervisor_ < 0 || exited_) return false;
+    int status = 0;
+    if (::waitpid(supervisor_, &status, WNOHANG) == supervisor_) exited_ = true;
+    return !exited_;
+}
+
+void ChildProcess::stop() {
+    if (supervisor_ < 0) return;
+    if (!exited_) {
+        ::kill(-supervisor_, SIGKILL);
+        ::kill(supervisor_, SIGKILL);
+        int status = 0;
+        while (::waitpid(supervisor_, &status, 0) < 0 && errno == EINTR) {
+        }
+    }
+    supervisor_ = -1;
+    exited_ = true;
+}
+
+}  // namespace qvs

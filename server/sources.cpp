@@ -1,0 +1,34 @@
+#include "server/sources.h"
+
+#include "server/demo_source.h"
+#include "server/log.h"
+#include "server/x_source.h"
+
+namespace qvs {
+
+std::unique_ptr<Source> open_source(const AppEntry& entry, Workspace& workspace, const StreamFormat& format,
+                                    bool noise, std::string* error) {
+    switch (entry.kind) {
+    case AppKind::Demo:
+        return std::unique_ptr<Source>(new DemoSource(entry.name, format, noise));
+    case AppKind::Screen:
+    case AppKind::Window: {
+        std::string why;
+        std::unique_ptr<Source> s = XSource::open(entry.display, entry.title, nullptr, nullptr, &why);
+        if (!s) {
+            log_line("\"%s\": %s", entry.name.c_str(), why.c_str());
+            *error = entry.kind == AppKind::Window ? "Fönstret för " + entry.name + " finns inte just nu."
+                                                   : "Skärmen " + entry.display + " går inte att visa.";
+        }
+        return s;
+    }
+    case AppKind::Program:
+    case AppKind::Web: {
+        std::shared_ptr<AppSession> session = workspace.session(entry, format, error);
+        return session ? session->watch(format, error) : nullptr;
+    }
+    }
+    return nullptr;
+}
+
+}  // namespace qvs
