@@ -107,7 +107,7 @@ Bytes capture_session(uint16_t entry, int width, int height, int frames, int men
         app.name = e.name;
         config.apps.push_back(app);
     }
-    config.encoder.lossy = lossy;
+    config.encoder.quality = lossy ? qvs::DEFAULT_LOSSY_QUALITY : qvs::LOSSLESS_QUALITY;
     std::atomic<bool> stop(false);
     std::thread server([&] { qvs::serve_connection(fds[0], config, 1, "seed", "seed", &stop); });
 
@@ -362,7 +362,7 @@ void decode_seeds() {
     for (auto& size : sizes) {
         for (int lossy = 0; lossy < 2; lossy++) {
             qvs::EncoderOptions options;
-            options.lossy = lossy != 0;
+            options.quality = lossy ? qvs::DEFAULT_LOSSY_QUALITY : qvs::LOSSLESS_QUALITY;
             qvs::FrameEncoder encoder(options);
             uint16_t entry = uint16_t(1 + n % 6);
             Bytes first = block_stream(encode(encoder, 1, demo_picture(entry, size[0], size[1], 0.0)));

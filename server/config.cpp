@@ -14,7 +14,7 @@ namespace qvs {
 namespace {
 
 // Keys a file may hold; anything else is most likely a typing error.
-const std::set<std::string> TOP_KEYS = {"listen", "key", "keep_sessions", "app"};
+const std::set<std::string> TOP_KEYS = {"listen", "key", "keep_sessions", "quality", "app"};
 const std::set<std::string> APP_KEYS = {"name", "kind", "command", "display", "title", "home", "search"};
 
 struct Kind {
@@ -177,6 +177,14 @@ bool load_config(const std::string& path, FileSettings* out, std::string* error)
             ok = c.fail(node->source(), "'keep_sessions' must be a whole number of minutes, 0 to 10080");
         else
             f.keep_sessions = int(minutes->get());
+    }
+    if (ok && root.get("quality")) {
+        const toml::node* node = root.get("quality");
+        const auto* quality = node->as_integer();
+        if (!quality || quality->get() < 1 || quality->get() > 100)
+            ok = c.fail(node->source(), "'quality' must be a whole number, 1 to 100 (100: exact pictures)");
+        else
+            f.quality = int(quality->get());
     }
     if (ok) {
         const toml::node* node = root.get("app");

@@ -3,6 +3,7 @@
 //   listen = "0.0.0.0:3300"     optional; the command line wins
 //   key = "hemlig"              optional; the command line wins
 //   keep_sessions = 10          optional; minutes a program outlives a lost link
+//   quality = 70                optional; picture quality 1..100; the command line wins
 //
 //   [[app]]                     one per menu entry, in menu order; id = position, from 1
 //   name = "Terminal"           menu text (UTF-8)
@@ -42,6 +43,7 @@ struct FileSettings {
     bool has_key = false;
     std::string key;
     int keep_sessions = 10;            // minutes
+    int quality = 0;                   // 1..100; 0: not given
     std::vector<AppEntry> apps;
 };
 

@@ -1,9 +1,12 @@
 // The block encoder: for every 8 x 8 block the smallest form that shows it
-// exactly (or, in lossy mode, closely enough), zlib over the whole stream.
+// exactly (or, below quality 100, closely enough), zlib over the whole
+// stream. The client's cost of a frame is about proportional to its block
+// stream's size, so a block's size is what the lossy choice saves.
 #include "server/encoder.h"
 
 #include <zlib.h>
 
+#include <cmath>
 #include <cstring>
 
 #include "media/codec.h"
@@ -25,20 +28,6 @@ inline void put16(uint8_t* p, uint16_t v) {
 
 inline void put32(uint8_t* p, uint32_t v) {
     for (int i = 0; i < 4; i++) p[i] = uint8_t(v >> (8 * i));
-}
-
-inline int distance2(uint16_t a, uint16_t b) {
-    int dr = red(a) - red(b), dg = green(a) - green(b), db = blue(a) - blue(b);
-    return dr * dr + dg * dg + db * db;
-}
-
-inline int channel_error(uint16_t a, uint16_t b) {
-    int dr = red(a) - red(b), dg = green(a) - green(b), db = blue(a) - blue(b);
-    dr = dr < 0 ? -dr : dr;
-    dg = dg < 0 ? -dg : dg;
-    db = db < 0 ? -db : db;
-    int m = dr > dg ? dr : dg;
-    return m > db ? m : db;
 }
 
 // Distinct colours of the visible pixels, in order of first appearance,
@@ -63,51 +52,29 @@ int distinct_colors(const uint16_t pixels[64], int bw, int bh, uint16_t* colors,
 struct Quadrant {
     uint16_t e0 = 0, e1 = 0;
     uint32_t indices = 0;
-    int max_error = 0;
 };
 
-// Assigns every visible pixel of the quadrant its nearest palette colour of
-// the pair (e0, e1). Returns the largest channel error; `sse` gets the sum
-// of squared distances plus one per pixel that is not shown bit for bit, so
-// that 0 means exact.
-int fit_pair(const uint16_t* px, const bool* visible, uint16_t e0, uint16_t e1,
-             uint32_t* indices, uint16_t* shown, long* sse) {
+// Shows every visible pixel of the quadrant with a palette entry of the
+// pair (e0, e1) that is the very same 16-bit value; 0 when one has none.
+int fit_pair(const uint16_t* px, const bool* visible, uint16_t e0, uint16_t e1, uint32_t* indices,
+             uint16_t* shown) {
     const uint16_t palette[4] = {e0, e1, quad_mix(e0, e1, 2, 1), quad_mix(e0, e1, 1, 2)};
     uint32_t m = 0;
-    int worst = 0;
-    long total = 0;
     for (int s = 0; s < 16; s++) {
         if (!visible[s]) continue;
-        int best = 0, best_d = 1 << 30;
-        for (int j = 0; j < 4; j++) {
-            if (palette[j] == px[s]) {  // exact (also keeps bit 15 of e0/e1)
-                best = j;
-                best_d = -1;
-                break;
-            }
-            int d = distance2(palette[j], px[s]);
-            if (d < best_d) {
-                best_d = d;
-                best = j;
-            }
-        }
-        m |= uint32_t(best) << (2 * s);
-        if (best_d >= 0) {  // not the very same 16-bit value
-            total += best_d + 1;
-            int e = channel_error(palette[best], px[s]);
-            if (e > worst) worst = e;
-        }
-        shown[s] = palette[best];
+        int j = 0;
+        while (j < 4 && palette[j] != px[s]) j++;
+        if (j == 4) return 0;
+        m |= uint32_t(j) << (2 * s);
+        shown[s] = palette[j];
     }
     *indices = m;
-    *sse = total;
-    return worst;
+    return 1;
 }
 
-// Finds end colours for one quadrant. tolerance 0 asks for an exact fit.
-// Returns 1 when the quadrant is shown within the tolerance.
-int fit_quadrant(const uint16_t* px, const bool* visible, int tolerance, Quadrant* out,
-                 uint16_t* shown) {
+// Finds end colours that show one quadrant exactly: every pair of its
+// colours is tried, so at most eight colours. Returns 1 on success.
+int fit_quadrant(const uint16_t* px, const bool* visible, Quadrant* out, uint16_t* shown) {
     uint16_t colors[16];
     int n = 0;
     for (int s = 0; s < 16; s++) {
@@ -120,80 +87,26 @@ int fit_quadrant(const uint16_t* px, const bool* visible, int tolerance, Quadran
         *out = Quadrant();
         return 1;
     }
-    if (n <= 2) {
-        uint16_t e1 = n == 2 ? colors[1] : colors[0];
-        long sse;
-        out->e0 = colors[0];
-        out->e1 = e1;
-        out->max_error = fit_pair(px, visible, colors[0], e1, &out->indices, shown, &sse);
-        return 1;
-    }
-    // Candidate end pairs: every pair when there are few colours; otherwise
-    // the two colours farthest apart and the darkest with the brightest.
-    int pairs[40][2];
-    int count = 0;
-    if (n <= 8) {
-        for (int a = 0; a < n; a++)
-            for (int b = a + 1; b < n; b++) {
-                pairs[count][0] = a;
-                pairs[count][1] = b;
-                count++;
-            }
-    } else {
-        if (tolerance == 0) return 0;  // more than 4 colours never fit exactly
-        int fa = 0, fb = 1, fd = -1;
-        for (int a = 0; a < n; a++)
-            for (int b = a + 1; b < n; b++) {
-                int d = distance2(colors[a], colors[b]);
-                if (d > fd) {
-                    fd = d;
-                    fa = a;
-                    fb = b;
-                }
-            }
-        pairs[count][0] = fa;
-        pairs[count][1] = fb;
-        count++;
-        int lo = 0, hi = 0;
-        for (int a = 1; a < n; a++) {
-            int l = red(colors[a]) * 2 + green(colors[a]) * 4 + blue(colors[a]);
-            if (l < red(colors[lo]) * 2 + green(colors[lo]) * 4 + blue(colors[lo])) lo = a;
-            if (l > red(colors[hi]) * 2 + green(colors[hi]) * 4 + blue(colors[hi])) hi = a;
-        }
-        if (lo != hi && !((lo == fa && hi == fb) || (lo == fb && hi == fa))) {
-            pairs[count][0] = lo;
-            pairs[count][1] = hi;
-            count++;
-        }
-    }
-    bool found = false;
-    int best_error = 0;
-    long best_sse = 0;
+    if (n > 8) return 0;  // a quadrant shows at most four colours
     uint16_t trial[16];
-    for (int i = 0; i < count; i++) {
-        uint16_t e0 = colors[pairs[i][0]], e1 = colors[pairs[i][1]];
-        uint32_t m;
-        long sse;
-        int e = fit_pair(px, visible, e0, e1, &m, trial, &sse);
-        if (!found || e < best_error || (e == best_error && sse < best_sse)) {
-            found = true;
-            best_error = e;
-            best_sse = sse;
-            out->e0 = e0;
-            out->e1 = e1;
-            out->indices = m;
-            out->max_error = e;
-            std::memcpy(shown, trial, sizeof trial);
-            if (e == 0 && sse == 0) break;
+    for (int a = 0; a < n; a++) {
+        for (int b = a + 1 < n ? a + 1 : a; b < n; b++) {
+            uint32_t m;
+            if (fit_pair(px, visible, colors[a], colors[b], &m, trial)) {
+                out->e0 = colors[a];
+                out->e1 = colors[b];
+                out->indices = m;
+                std::memcpy(shown, trial, sizeof trial);
+                return 1;
+            }
         }
     }
-    return best_error <= tolerance && (tolerance > 0 || best_sse == 0);
+    return 0;
 }
 
-// Tries to show the block as four quadrants; 1 on success with the payload
-// and the shown pixels written.
-int encode_quad(const uint16_t pixels[64], int bw, int bh, int tolerance, uint8_t* payload,
-                uint16_t shown[64]) {
+// Tries to show the block exactly as four quadrants; 1 on success with the
+// payload and the shown pixels written.
+int encode_quad(const uint16_t pixels[64], int bw, int bh, uint8_t* payload, uint16_t shown[64]) {
     Quadrant quads[4];
     uint16_t quad_shown[4][16];
     for (int q = 0; q < 4; q++) {
@@ -206,7 +119,7 @@ int encode_quad(const uint16_t pixels[64], int bw, int bh, int tolerance, uint8_
             visible[s] = r < bh && k < bw;
             quad_shown[q][s] = 0;
         }
-        if (!fit_quadrant(px, visible, tolerance, &quads[q], quad_shown[q])) return 0;
+        if (!fit_quadrant(px, visible, &quads[q], quad_shown[q])) return 0;
     }
     for (int q = 0; q < 4; q++) {
         uint8_t* p = payload + 8 * q;
@@ -221,11 +134,15 @@ int encode_quad(const uint16_t pixels[64], int bw, int bh, int tolerance, uint8_
 
 }  // namespace
 
-uint16_t quad_mix(uint16_t a, uint16_t b, int wa, int wb) {
-    int r = (wa * red(a) + wb * red(b) + 1) / 3;
-    int g = (wa * green(a) + wb * green(b) + 1) / 3;
-    int bl = (wa * blue(a) + wb * blue(b) + 1) / 3;
-    return uint16_t((r << 10) | (g << 5) | bl);
+long block_error_budget(int quality, int pixels) {
+    if (quality >= LOSSLESS_QUALITY) return 0;
+    if (quality < 1) quality = 1;
+    // Mean squared error per 5-bit channel sample allowed in a block: a
+    // block's PSNR (peak 31) stays above 22 dB at quality 1, rising by a
+    // fifth of a decibel per step up to 41.8 dB at 99.
+    double psnr = 22.0 + 0.2 * quality;
+    double mse = 31.0 * 31.0 / std::pow(10.0, psnr / 10.0);
+    return long(mse * 3 * pixels);
 }
 
 int encode_block(const uint16_t pixels[64], int bw, int bh, const EncoderOptions& options,
@@ -263,14 +180,20 @@ int encode_block(const uint16_t pixels[64], int bw, int bh, const EncoderOptions
         return BLOCK_FOUR_COLOR;
     }
     // More than four colours: four quadrants when they show the block
-    // exactly (32 bytes instead of 128), or closely enough in lossy mode.
+    // exactly (32 bytes instead of 128), else the cheapest close form.
     uint16_t quad_shown[64];
     std::memcpy(quad_shown, pixels, sizeof quad_shown);
-    if (encode_quad(pixels, bw, bh, 0, payload, quad_shown) ||
-        (options.lossy && options.quad_tolerance > 0 &&
-         encode_quad(pixels, bw, bh, options.quad_tolerance, payload, quad_shown))) {
+    if (encode_quad(pixels, bw, bh, payload, quad_shown)) {
         std::memcpy(shown, quad_shown, sizeof quad_shown);
         return BLOCK_QUAD;
+    }
+    long budget = block_error_budget(options.quality, bw * bh);
+    if (budget > 0) {
+        int type = fit_lossy_block(pixels, bw, bh, budget, payload, quad_shown);
+        if (type > 0) {
+            std::memcpy(shown, quad_shown, sizeof quad_shown);
+            return type;
+        }
     }
     std::memset(payload, 0, 128);
     for (int r = 0; r < bh; r++)
@@ -288,37 +211,42 @@ void FrameEncoder::encode(uint32_t frame_id, const uint16_t* picture, int width,
         width_ = width;
         height_ = height;
         reference_.assign(size_t(width) * size_t(height), 0);
-        have_source_ = false;
     }
     const int bx_count = (width + 7) / 8, by_count = (height + 7) / 8;
     const size_t n = size_t(bx_count) * size_t(by_count);
     stream_.assign(n, BLOCK_SKIP);
-    const bool compare_source = options_.lossy && have_source_ && !force_full_;
+    const bool lossy = options_.quality < LOSSLESS_QUALITY && !force_full_;
     EncodeStats local;
 
-    uint16_t block[64], shown[64];
+    uint16_t block[64], shown[64], before[64];
     uint8_t payload[128];
     for (int by = 0; by < by_count; by++) {
         const int y0 = by * 8, bh = height - y0 < 8 ? height - y0 : 8;
         for (int bx = 0; bx < bx_count; bx++) {
             const int x0 = bx * 8, bw = width - x0 < 8 ? width - x0 : 8;
-            bool changed = force_full_, source_changed = false;
+            bool changed = force_full_;
             for (int r = 0; r < 8; r++) {
                 const size_t row = size_t(y0 + r) * size_t(width) + size_t(x0);
                 for (int k = 0; k < 8; k++) {
                     if (r < bh && k < bw) {
                         uint16_t c = picture[row + k];
                         block[r * 8 + k] = c;
-                        if (c != reference_[row + k]) changed = true;
-                        if (compare_source && c != source_[row + k]) source_changed = true;
+                        before[r * 8 + k] = reference_[row + k];
+                        if (c != before[r * 8 + k]) changed = true;
                     } else {
-                        block[r * 8 + k] = 0;
+                        block[r * 8 + k] = before[r * 8 + k] = 0;
                     }
                 }
             }
-            // Lossy: a block whose picture did not change keeps the
-            // approximation the client already shows.
-            if (changed && compare_source && !source_changed) changed = false;
+            // Lossy: what the client shows stays while it is within the
+            // budget (a still picture, camera grain), unless the block now
+            // has so few colours that it is sent exactly.
+            if (changed && lossy) {
+                uint16_t colors[5];
+                if (distinct_colors(block, bw, bh, colors, 4) > 4 &&
+                    block_error(block, before, bw, bh) <= block_error_budget(options_.quality, bw * bh))
+                    changed = false;
+            }
             const size_t index = size_t(by) * size_t(bx_count) + size_t(bx);
             if (!changed) {
                 local.blocks[BLOCK_SKIP]++;
@@ -333,10 +261,6 @@ void FrameEncoder::encode(uint32_t frame_id, const uint16_t* picture, int width,
                             size_t(bw) * sizeof(uint16_t));
             }
         }
-    }
-    if (options_.lossy) {
-        source_.assign(picture, picture + size_t(width) * size_t(height));
-        have_source_ = true;
     }
     force_full_ = false;
 

@@ -19,25 +19,32 @@
 #include <cstdint>
 #include <vector>
 
+#include "server/block_fit.h"
+
 namespace qvs {
 
 const int VIDEO_HEADER_SIZE = 17;
 
+// Quality 100 shows every picture exactly; below it, a block of more than
+// four colours may be shown approximately, within an error that grows as
+// the quality falls (see block_error_budget).
+const int LOSSLESS_QUALITY = 100;
+const int DEFAULT_LOSSY_QUALITY = 70;
+
 struct EncoderOptions {
-    int zlib_level = 6;       // 0 (store) .. 9 (smallest)
-    bool lossy = false;       // allow BLOCK_QUAD where it only approximates
-    int quad_tolerance = 2;   // lossy: largest error per 5-bit channel a QUAD may leave
+    int zlib_level = 6;                  // 0 (store) .. 9 (smallest)
+    int quality = LOSSLESS_QUALITY;      // 1 .. 100
 };
+
+// The squared error (5-bit channels, summed over red, green and blue) that
+// a lossy block of `pixels` visible pixels may show at `quality`; 0 at 100.
+long block_error_budget(int quality, int pixels);
 
 struct EncodeStats {
     uint32_t blocks[6] = {};  // blocks written per type
     uint32_t raw_size = 0;    // block stream bytes
     uint32_t body_size = 0;   // VideoFrame body bytes
 };
-
-// The colour the client mixes for a BLOCK_QUAD palette entry: per 5-bit
-// channel (wa * a + wb * b + 1) / 3, bit 15 clear.
-uint16_t quad_mix(uint16_t a, uint16_t b, int wa, int wb);
 
 // Keeps the client's picture as the frames sent so far have left it, and
 // encodes each new picture against it.
@@ -70,16 +77,16 @@ private:
     EncoderOptions options_;
     int width_ = 0, height_ = 0;
     bool force_full_ = true;
-    bool have_source_ = false;
     std::vector<uint16_t> reference_;  // the client's picture
-    std::vector<uint16_t> source_;     // the previous picture given to encode (lossy mode)
     std::vector<uint8_t> stream_;      // block stream scratch
 };
 
-// Encodes one changed block into its smallest form. `pixels` holds the 64
-// pixels row by row; only the first bw columns and bh rows are in the
-// picture. Writes the payload into `payload` (128 bytes of room), the
-// pixels the client will show into `shown` (64), and returns the type.
+// Encodes one changed block into its smallest form: exact when it has at
+// most four colours or at quality 100, else the cheapest form within the
+// quality's error budget, RAW when none is. `pixels` holds the 64 pixels
+// row by row; only the first bw columns and bh rows are in the picture.
+// Writes the payload into `payload` (128 bytes of room), the pixels the
+// client will show into `shown` (64), and returns the type.
 int encode_block(const uint16_t pixels[64], int bw, int bh, const EncoderOptions& options,
                  uint8_t payload[128], uint16_t shown[64]);
 

@@ -49,10 +49,12 @@ const char* const HELP =
     "                         the client asks for.\n"
     "  --size WxH             picture size instead of the size the client asks\n"
     "                         for (16x16 .. 1600x1200).\n"
-    "  --lossy                allow four-quadrant blocks that only approximate\n"
-    "                         the picture (smaller frames, small colour errors).\n"
-    "  --quad-tolerance N     in lossy mode, the largest error per 5-bit colour\n"
-    "                         channel a block may show (1..31, default 2).\n"
+    "  --quality N            picture quality 1..100 (default 70). 100 sends\n"
+    "                         every picture exactly; below it, blocks of many\n"
+    "                         colours (photographs, video) are approximated,\n"
+    "                         the more the lower N, so that frames cost an old\n"
+    "                         client less to decode. Text, window edges and\n"
+    "                         icons always stay exact.\n"
     "  --zlib-level N         compression level 0..9 (default 6).\n"
     "  --window N             video frames sent ahead of the client's\n"
     "                         acknowledgements, at most (1..16, default 2).\n"
@@ -89,7 +91,7 @@ bool is_loopback(const std::string& address) { return address.compare(0, 4, "127
 int main(int argc, char** argv) {
     qvs::ServerConfig config;
     std::string listen, key, config_path;
-    bool have_listen = false, have_key = false, no_key = false, print_port = false, once = false;
+    bool have_listen = false, have_key = false, have_quality = false, no_key = false, print_port = false, once = false;
     int port_only = -1;
 
     for (int i = 1; i < argc; i++) {
@@ -135,11 +137,10 @@ int main(int argc, char** argv) {
                 !parse_int(s.substr(0, x).c_str(), qvs::MIN_WIDTH, qvs::MAX_WIDTH, &config.width) ||
                 !parse_int(s.c_str() + x + 1, qvs::MIN_HEIGHT, qvs::MAX_HEIGHT, &config.height))
                 return usage_error("--size needs WxH within 16x16 .. 1600x1200");
-        } else if (a == "--lossy") {
-            config.encoder.lossy = true;
-        } else if (a == "--quad-tolerance") {
-            if (!value(&v) || !parse_int(v, 1, 31, &config.encoder.quad_tolerance))
-                return usage_error("--quad-tolerance needs 1..31");
+        } else if (a == "--quality") {
+            if (!value(&v) || !parse_int(v, 1, qvs::LOSSLESS_QUALITY, &config.encoder.quality))
+                return usage_error("--quality needs 1..100");
+            have_quality = true;
         } else if (a == "--zlib-level") {
             if (!value(&v) || !parse_int(v, 0, 9, &config.encoder.zlib_level))
                 return usage_error("--zlib-level needs 0..9");
@@ -178,6 +179,7 @@ int main(int argc, char** argv) {
     config.keep_sessions_ms = int64_t(file.keep_sessions) * 60 * 1000;
     if (!have_listen) listen = file.has_listen ? file.listen : "0.0.0.0:3300";
     if (!have_key && file.has_key && !no_key) key = file.key, have_key = true;
+    if (!have_quality && file.quality) config.encoder.quality = file.quality;
     std::string address;
     int port = 0;
     qvs::parse_listen(listen, &address, &port);
@@ -213,9 +215,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "quorvane-server: %s\n", error.c_str());
         return 1;
     }
-    qvs::log_line("listening on %s:%d, %zu menu entries from %s%s%s", address.c_str(), bound, config.apps.size(),
+    qvs::log_line("listening on %s:%d, %zu menu entries from %s%s, quality %d", address.c_str(), bound, config.apps.size(),
                   config_path.empty() ? "the built-in menu" : config_path.c_str(),
-                  config.require_key ? ", key required" : "", config.encoder.lossy ? ", lossy" : "");
+                  config.require_key ? ", key required" : "", config.encoder.quality);
     if (print_port || port == 0) {
         std::printf("%d\n", bound);
         std::fflush(stdout);

@@ -14,7 +14,7 @@
 namespace qvs {
 
 struct ServerConfig {
-    EncoderOptions encoder;
+    EncoderOptions encoder{6, DEFAULT_LOSSY_QUALITY};  // lossy unless told otherwise
     std::vector<AppEntry> apps;     // the menu; empty: the demo alone
     bool require_key = false;
     std::string key;            // UTF-8, compared with the Hello's key field

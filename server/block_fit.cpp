@@ -1,0 +1,328 @@
+// Lossy block fitting. Colours are fitted in 5-bit channel units from the
+// block's (or quadrant's) principal colour axis: a few rounds of k-means
+// for the free palettes of TWO_COLOR and FOUR_COLOR, a few rounds of least
+// squares on the two end colours of each QUAD quadrant. Every error is
+// measured on the colours the client will really show: rounded to 5 bits,
+// and for QUAD mixed exactly as the client mixes them.
+#include "server/block_fit.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "media/codec.h"
+
+namespace qvs {
+
+namespace {
+
+// The visible pixels of a block or a quadrant, split into channels.
+struct Points {
+    int n = 0;
+    int c[64][3];
+    uint8_t at[64];  // position in the 8 x 8 block, row * 8 + column
+};
+
+struct Axis {
+    float mean[3];
+    float dir[3];  // unit vector of the largest spread
+    float lo, hi;  // extreme projections onto dir, relative to the mean
+    float scatter;  // sum of squared distances from the mean
+    float along;    // the part of the scatter along dir
+};
+
+inline void unpack(uint16_t v, int* c) {
+    c[0] = (v >> 10) & 31;
+    c[1] = (v >> 5) & 31;
+    c[2] = v & 31;
+}
+
+inline uint16_t pack(const int* c) { return uint16_t((c[0] << 10) | (c[1] << 5) | c[2]); }
+
+inline int to5(float v) {
+    int i = int(std::lround(v));
+    return i < 0 ? 0 : i > 31 ? 31 : i;
+}
+
+inline int dist2(const int* a, const int* b) {
+    int d0 = a[0] - b[0], d1 = a[1] - b[1], d2 = a[2] - b[2];
+    return d0 * d0 + d1 * d1 + d2 * d2;
+}
+
+inline void put16(uint8_t* p, uint16_t v) {
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+}
+
+Axis principal_axis(const Points& p) {
+    Axis a;
+    float s[3] = {0, 0, 0};
+    for (int i = 0; i < p.n; i++)
+        for (int j = 0; j < 3; j++) s[j] += float(p.c[i][j]);
+    for (int j = 0; j < 3; j++) a.mean[j] = s[j] / float(p.n);
+    float cov[6] = {0, 0, 0, 0, 0, 0};  // rr rg rb gg gb bb
+    for (int i = 0; i < p.n; i++) {
+        float d0 = float(p.c[i][0]) - a.mean[0], d1 = float(p.c[i][1]) - a.mean[1],
+              d2 = float(p.c[i][2]) - a.mean[2];
+        cov[0] += d0 * d0;
+        cov[1] += d0 * d1;
+        cov[2] += d0 * d2;
+        cov[3] += d1 * d1;
+        cov[4] += d1 * d2;
+        cov[5] += d2 * d2;
+    }
+    a.scatter = cov[0] + cov[3] + cov[5];
+    // Power iteration, started from the channel of the largest spread.
+    float v[3] = {cov[0], cov[1], cov[2]};
+    if (cov[3] > cov[0] && cov[3] >= cov[5]) v[0] = cov[1], v[1] = cov[3], v[2] = cov[4];
+    else if (cov[5] > cov[0] && cov[5] > cov[3]) v[0] = cov[2], v[1] = cov[4], v[2] = cov[5];
+    for (int round = 0; round < 4; round++) {
+        float w0 = cov[0] * v[0] + cov[1] * v[1] + cov[2] * v[2];
+        float w1 = cov[1] * v[0] + cov[3] * v[1] + cov[4] * v[2];
+        float w2 = cov[2] * v[0] + cov[4] * v[1] + cov[5] * v[2];
+        float len = std::sqrt(w0 * w0 + w1 * w1 + w2 * w2);
+        if (len < 1e-6f) break;
+        v[0] = w0 / len, v[1] = w1 / len, v[2] = w2 / len;
+    }
+    float len = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+    if (len < 1e-6f) v[0] = v[1] = v[2] = 0.57735f, len = 1;
+    for (int j = 0; j < 3; j++) a.dir[j] = v[j] / len;
+    a.lo = a.hi = a.along = 0;
+    for (int i = 0; i < p.n; i++) {
+        float t = 0;
+        for (int j = 0; j < 3; j++) t += (float(p.c[i][j]) - a.mean[j]) * a.dir[j];
+        if (t < a.lo) a.lo = t;
+        if (t > a.hi) a.hi = t;
+        a.along += t * t;
+    }
+    return a;
+}
+
+// Gives every point its nearest palette colour; returns the squared error.
+long assign(const Points& p, const int (*palette)[3], int k, uint8_t* index) {
+    long total = 0;
+    for (int i = 0; i < p.n; i++) {
+        int best = 0, best_d = dist2(p.c[i], palette[0]);
+        for (int j = 1; j < k; j++) {
+            int d = dist2(p.c[i], palette[j]);
+            if (d < best_d) best_d = d, best = j;
+        }
+        index[i] = uint8_t(best);
+        total += best_d;
+    }
+    return total;
+}
+
+// k-means with k colours (2 or 4), seeded evenly along the principal axis.
+long fit_palette(const Points& p, const Axis& a, int k, int (*palette)[3], uint8_t* index) {
+    int trial[4][3];
+    uint8_t trial_index[64];
+    for (int j = 0; j < k; j++) {
+        float t = a.lo + (a.hi - a.lo) * (2 * j + 1) / float(2 * k);
+        for (int c = 0; c < 3; c++) trial[j][c] = to5(a.mean[c] + t * a.dir[c]);
+    }
+    long best = -1;
+    for (int round = 0; round < 3; round++) {
+        long error = assign(p, trial, k, trial_index);
+        if (best < 0 || error < best) {
+            best = error;
+            std::memcpy(palette, trial, sizeof(int) * 3 * size_t(k));
+            std::memcpy(index, trial_index, size_t(p.n));
+        }
+        if (error == 0) break;
+        int sum[4][3] = {}, count[4] = {};
+        for (int i = 0; i < p.n; i++) {
+            count[trial_index[i]]++;
+            for (int c = 0; c < 3; c++) sum[trial_index[i]][c] += p.c[i][c];
+        }
+        bool moved = false;
+        for (int j = 0; j < k; j++) {
+            if (count[j] == 0) continue;  // an empty cluster keeps its colour
+            for (int c = 0; c < 3; c++) {
+                int m = (2 * sum[j][c] + count[j]) / (2 * count[j]);
+                if (m != trial[j][c]) moved = true;
+                trial[j][c] = m;
+            }
+        }
+        if (!moved) break;
+    }
+    return best;
+}
+
+void quad_palette(const int* e0, const int* e1, int (*palette)[3]) {
+    for (int c = 0; c < 3; c++) {
+        palette[0][c] = e0[c];
+        palette[1][c] = e1[c];
+        palette[2][c] = (2 * e0[c] + e1[c] + 1) / 3;
+        palette[3][c] = (e0[c] + 2 * e1[c] + 1) / 3;
+    }
+}
+
+// One QUAD quadrant: end colours from the extremes along the principal
+// axis, then least squares on both ends given the chosen indices.
+long fit_quadrant(const Points& p, int (*ends)[3], uint8_t* index) {
+    std::memset(ends, 0, sizeof(int) * 6);
+    if (p.n == 0) return 0;
+    Axis a = principal_axis(p);
+    int e[2][3], palette[4][3];
+    uint8_t trial_index[16];
+    for (int c = 0; c < 3; c++) {
+        e[0][c] = to5(a.mean[c] + a.lo * a.dir[c]);
+        e[1][c] = to5(a.mean[c] + a.hi * a.dir[c]);
+    }
+    // Weights of E0 and E1 in thirds, by index.
+    static const int W0[4] = {3, 0, 2, 1}, W1[4] = {0, 3, 1, 2};
+    long best = -1;
+    for (int round = 0; round < 3; round++) {
+        quad_palette(e[0], e[1], palette);
+        long error = assign(p, palette, 4, trial_index);
+        if (best < 0 || error < best) {
+            best = error;
+            std::memcpy(ends, e, sizeof e);
+            std::memcpy(index, trial_index, size_t(p.n));
+        }
+        if (error == 0 || round == 2) break;
+        long aa = 0, ab = 0, bb = 0, ax[3] = {0, 0, 0}, bx[3] = {0, 0, 0};
+        for (int i = 0; i < p.n; i++) {
+            int w0 = W0[trial_index[i]], w1 = W1[trial_index[i]];
+            aa += w0 * w0;
+            ab += w0 * w1;
+            bb += w1 * w1;
+            for (int c = 0; c < 3; c++) {
+                ax[c] += w0 * p.c[i][c];
+                bx[c] += w1 * p.c[i][c];
+            }
+        }
+        long det = aa * bb - ab * ab;
+        if (det == 0) break;  // every pixel on one index: nothing to solve
+        bool moved = false;
+        for (int c = 0; c < 3; c++) {
+            int n0 = to5(3.0f * float(bb * ax[c] - ab * bx[c]) / float(det));
+            int n1 = to5(3.0f * float(aa * bx[c] - ab * ax[c]) / float(det));
+            if (n0 != e[0][c] || n1 != e[1][c]) moved = true;
+            e[0][c] = n0;
+            e[1][c] = n1;
+        }
+        if (!moved) break;
+    }
+    return best;
+}
+
+void gather(const uint16_t pixels[64], int bw, int bh, int x0, int y0, int size, Points* p) {
+    p->n = 0;
+    for (int r = y0; r < y0 + size && r < bh; r++) {
+        for (int k = x0; k < x0 + size && k < bw; k++) {
+            unpack(pixels[r * 8 + k], p->c[p->n]);
+            p->at[p->n++] = uint8_t(r * 8 + k);
+        }
+    }
+}
+
+int write_fill(const Points& p, long max_error, uint8_t* payload, uint16_t* shown) {
+    int sum[3] = {0, 0, 0};
+    for (int i = 0; i < p.n; i++)
+        for (int c = 0; c < 3; c++) sum[c] += p.c[i][c];
+    int m[3];
+    for (int c = 0; c < 3; c++) m[c] = (2 * sum[c] + p.n) / (2 * p.n);
+    long error = 0;
+    for (int i = 0; i < p.n; i++) error += dist2(p.c[i], m);
+    if (error > max_error) return -1;
+    uint16_t color = pack(m);
+    put16(payload, color);
+    for (int i = 0; i < p.n; i++) shown[p.at[i]] = color;
+    return BLOCK_FILL;
+}
+
+void write_palette_block(const Points& p, int k, const int (*palette)[3], const uint8_t* index,
+                         uint8_t* payload, uint16_t* shown) {
+    uint16_t colors[4];
+    for (int j = 0; j < k; j++) {
+        colors[j] = pack(palette[j]);
+        put16(payload + 2 * j, colors[j]);
+    }
+    for (int i = 0; i < p.n; i++) {
+        int at = p.at[i];
+        shown[at] = colors[index[i]];
+        if (k == 2) payload[4 + at / 8] |= uint8_t(index[i] << (at % 8));
+        else payload[8 + at / 4] |= uint8_t(index[i] << (2 * (at % 4)));
+    }
+}
+
+// QUAD within max_error, or -1; stops as soon as the error is over it.
+int write_quad(const uint16_t pixels[64], int bw, int bh, long max_error, uint8_t* payload, uint16_t* shown) {
+    long total = 0;
+    Points q[4];
+    int ends[4][2][3];
+    uint8_t index[4][16];
+    for (int n = 0; n < 4; n++) {
+        gather(pixels, bw, bh, 4 * (n & 1), 4 * (n >> 1), 4, &q[n]);
+        total += fit_quadrant(q[n], ends[n], index[n]);
+        if (total > max_error) return -1;
+    }
+    for (int n = 0; n < 4; n++) {
+        int palette[4][3];
+        quad_palette(ends[n][0], ends[n][1], palette);
+        uint8_t* out = payload + 8 * n;
+        put16(out, pack(ends[n][0]));
+        put16(out + 2, pack(ends[n][1]));
+        uint32_t word = 0;
+        for (int i = 0; i < q[n].n; i++) {
+            int at = q[n].at[i];
+            int s = (at / 8 % 4) * 4 + at % 4;  // pixel within the quadrant
+            word |= uint32_t(index[n][i]) << (2 * s);
+            shown[at] = pack(palette[index[n][i]]);
+        }
+        for (int b = 0; b < 4; b++) out[4 + b] = uint8_t(word >> (8 * b));
+    }
+    return BLOCK_QUAD;
+}
+
+}  // namespace
+
+uint16_t quad_mix(uint16_t a, uint16_t b, int wa, int wb) {
+    int ca[3], cb[3], m[3];
+    unpack(a, ca);
+    unpack(b, cb);
+    for (int c = 0; c < 3; c++) m[c] = (wa * ca[c] + wb * cb[c] + 1) / 3;
+    return pack(m);
+}
+
+long block_error(const uint16_t pixels[64], const uint16_t shown[64], int bw, int bh) {
+    long total = 0;
+    for (int r = 0; r < bh; r++) {
+        for (int k = 0; k < bw; k++) {
+            int a[3], b[3];
+            unpack(pixels[r * 8 + k], a);
+            unpack(shown[r * 8 + k], b);
+            total += dist2(a, b);
+        }
+    }
+    return total;
+}
+
+int fit_lossy_block(const uint16_t pixels[64], int bw, int bh, long max_error, uint8_t payload[128],
+                    uint16_t shown[64]) {
+    std::memset(payload, 0, 128);
+    Points p;
+    gather(pixels, bw, bh, 0, 0, 8, &p);
+    if (p.n == 0) return -1;
+    if (write_fill(p, max_error, payload, shown) == BLOCK_FILL) return BLOCK_FILL;
+
+    Axis a = principal_axis(p);
+    int palette[4][3];
+    uint8_t index[64];
+    // Two colours leave at least the scatter off the principal axis.
+    if (a.scatter - a.along <= float(max_error) + 0.5f &&
+        fit_palette(p, a, 2, palette, index) <= max_error) {
+        write_palette_block(p, 2, palette, index, payload, shown);
+        return BLOCK_TWO_COLOR;
+    }
+    if (fit_palette(p, a, 4, palette, index) <= max_error) {
+        write_palette_block(p, 4, palette, index, payload, shown);
+        return BLOCK_FOUR_COLOR;
+    }
+    if (write_quad(pixels, bw, bh, max_error, payload, shown) == BLOCK_QUAD) return BLOCK_QUAD;
+    std::memset(payload, 0, 128);
+    return -1;
+}
+
+}  // namespace qvs
