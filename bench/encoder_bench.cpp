@@ -1,13 +1,15 @@
 // Encoder benchmark: time to encode one frame and compressed bytes per
-// frame, for the demo's animation and for full-screen noise, at 640 x 480
-// and 800 x 600.
+// frame, for the demo's animation, full motion, a scrolling web page and
+// full-screen noise, at 640 x 480 and 800 x 600, lossless and at the
+// default lossy quality.
 //
-//   encoder_bench [frames]     (default 120 frames per case)
+//   encoder_bench [frames [quality]]   (default 120 frames per case; a
+//                                       quality adds a lossy mode)
 //
-// The demo case encodes consecutive frames of the animation at 30 frames a
-// second (what a client sees while an entry runs); its first frame, which
-// repaints everything, is reported on its own. The noise case is a new
-// random picture every frame: every block changes and nothing compresses.
+// The demo, motion and web cases encode consecutive frames at 30 frames a
+// second (bench/pictures.h); their first frame, which repaints everything,
+// is reported on its own. The noise case is a new random picture every
+// frame: every block changes and nothing compresses.
 #include <time.h>
 
 #include <chrono>
@@ -17,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/pictures.h"
 #include "server/demo.h"
 #include "server/encoder.h"
 
@@ -54,11 +57,15 @@ Result run(const char* content, int width, int height, int frames, const qvs::En
     input.typed = U"Hej fr\u00E5n benchmarken";
     input.have_pointer = true;
     std::mt19937 rng(1);
-    bool noise = std::string(content) == "noise";
+    const std::string kind = content;
     for (int i = 0; i <= frames; i++) {
         auto t0 = Clock::now();
-        if (noise) {
+        if (kind == "noise") {
             for (uint16_t& px : canvas.pixels) px = uint16_t(rng() & 0x7FFF);
+        } else if (kind == "motion") {
+            qvb::draw_motion(canvas, i, &rng);
+        } else if (kind == "web") {
+            qvb::draw_web(canvas, i);
         } else {
             input.pointer_x = (i * 7) % width;
             input.pointer_y = (i * 5) % height;
@@ -96,26 +103,28 @@ Result run(const char* content, int width, int height, int frames, const qvs::En
 int main(int argc, char** argv) {
     int frames = argc > 1 ? std::atoi(argv[1]) : 120;
     if (frames < 1) frames = 1;
+    std::vector<int> qualities = {qvs::LOSSLESS_QUALITY, qvs::DEFAULT_LOSSY_QUALITY};
+    if (argc > 2) qualities.push_back(std::atoi(argv[2]));
     std::printf("%d frames per case; per frame means. encode cpu: processor time of the encoding\n"
                 "thread; encode wall: elapsed time (larger on a busy machine). bytes: VideoFrame\n"
                 "bodies. first: the first frame, which repaints everything (cpu ms).\n\n",
                 frames);
-    std::printf("%-7s %-9s %-8s %4s | %9s %10s %11s %10s | %8s %11s | %s\n", "content", "size", "mode", "zlib",
+    std::printf("%-7s %-9s %-7s %4s | %9s %10s %11s %10s | %8s %11s | %s\n", "content", "size", "quality", "zlib",
                 "render ms", "encode cpu", "encode wall", "bytes", "first ms", "first bytes",
                 "blocks per frame: skip fill two four raw quad");
     const int sizes[2][2] = {{640, 480}, {800, 600}};
-    for (const char* content : {"demo", "noise"}) {
+    for (const char* content : {"demo", "motion", "web", "noise"}) {
         for (auto& s : sizes) {
-            for (int lossy = 0; lossy < 2; lossy++) {
+            for (int quality : qualities) {
                 for (int level : {1, 6}) {
                     qvs::EncoderOptions o;
-                    o.lossy = lossy != 0;
+                    o.quality = quality;
                     o.zlib_level = level;
                     Result r = run(content, s[0], s[1], frames, o);
                     char size[16];
                     std::snprintf(size, sizeof size, "%dx%d", s[0], s[1]);
-                    std::printf("%-7s %-9s %-8s %4d | %9.2f %10.2f %11.2f %10.0f | %8.2f %11.0f |", content,
-                                size, lossy ? "lossy" : "lossless", level, r.render_ms, r.encode_cpu_ms, r.encode_ms,
+                    std::printf("%-7s %-9s %7d %4d | %9.2f %10.2f %11.2f %10.0f | %8.2f %11.0f |", content,
+                                size, quality, level, r.render_ms, r.encode_cpu_ms, r.encode_ms,
                                 r.bytes, r.first_ms, r.first_bytes);
                     for (int t = 0; t < 6; t++) std::printf(" %.0f", double(r.blocks[t]) / frames);
                     std::printf("\n");

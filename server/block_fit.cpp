@@ -24,8 +24,7 @@ struct Points {
 
 struct Axis {
     float mean[3];
-    float dir[3];  // unit vector of the largest spread
-    float lo, hi;  // extreme projections onto dir, relative to the mean
+    float dir[3];   // unit vector of the largest spread
     float scatter;  // sum of squared distances from the mean
     float along;    // the part of the scatter along dir
 };
@@ -39,8 +38,9 @@ inline void unpack(uint16_t v, int* c) {
 inline uint16_t pack(const int* c) { return uint16_t((c[0] << 10) | (c[1] << 5) | c[2]); }
 
 inline int to5(float v) {
-    int i = int(std::lround(v));
-    return i < 0 ? 0 : i > 31 ? 31 : i;
+    int i = int(v + 0.5f);
+    if (v < 0) i = 0;
+    return i > 31 ? 31 : i;
 }
 
 inline int dist2(const int* a, const int* b) {
@@ -53,25 +53,34 @@ inline void put16(uint8_t* p, uint16_t v) {
     p[1] = uint8_t(v >> 8);
 }
 
-Axis principal_axis(const Points& p) {
-    Axis a;
-    float s[3] = {0, 0, 0};
-    for (int i = 0; i < p.n; i++)
-        for (int j = 0; j < 3; j++) s[j] += float(p.c[i][j]);
-    for (int j = 0; j < 3; j++) a.mean[j] = s[j] / float(p.n);
-    float cov[6] = {0, 0, 0, 0, 0, 0};  // rr rg rb gg gb bb
+// Sums of the channels and of their products, in integers: the mean, the
+// covariance and the error of a single colour follow from them alone.
+struct Moments {
+    int sum[3] = {0, 0, 0};
+    int prod[6] = {0, 0, 0, 0, 0, 0};  // rr rg rb gg gb bb
+};
+
+Moments moments(const Points& p) {
+    Moments m;
     for (int i = 0; i < p.n; i++) {
-        float d0 = float(p.c[i][0]) - a.mean[0], d1 = float(p.c[i][1]) - a.mean[1],
-              d2 = float(p.c[i][2]) - a.mean[2];
-        cov[0] += d0 * d0;
-        cov[1] += d0 * d1;
-        cov[2] += d0 * d2;
-        cov[3] += d1 * d1;
-        cov[4] += d1 * d2;
-        cov[5] += d2 * d2;
+        const int* c = p.c[i];
+        m.sum[0] += c[0], m.sum[1] += c[1], m.sum[2] += c[2];
+        m.prod[0] += c[0] * c[0], m.prod[1] += c[0] * c[1], m.prod[2] += c[0] * c[2];
+        m.prod[3] += c[1] * c[1], m.prod[4] += c[1] * c[2], m.prod[5] += c[2] * c[2];
     }
+    return m;
+}
+
+// The principal colour axis from the moments (power iteration on the
+// covariance, started from the channel of the largest spread).
+Axis principal_axis(const Moments& m, int n) {
+    Axis a;
+    const float inv = 1.0f / float(n);
+    for (int j = 0; j < 3; j++) a.mean[j] = float(m.sum[j]) * inv;
+    static const int I[6] = {0, 0, 0, 1, 1, 2}, J[6] = {0, 1, 2, 1, 2, 2};
+    float cov[6];
+    for (int k = 0; k < 6; k++) cov[k] = float(m.prod[k]) - float(m.sum[I[k]]) * float(m.sum[J[k]]) * inv;
     a.scatter = cov[0] + cov[3] + cov[5];
-    // Power iteration, started from the channel of the largest spread.
     float v[3] = {cov[0], cov[1], cov[2]};
     if (cov[3] > cov[0] && cov[3] >= cov[5]) v[0] = cov[1], v[1] = cov[3], v[2] = cov[4];
     else if (cov[5] > cov[0] && cov[5] > cov[3]) v[0] = cov[2], v[1] = cov[4], v[2] = cov[5];
@@ -86,19 +95,28 @@ Axis principal_axis(const Points& p) {
     float len = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
     if (len < 1e-6f) v[0] = v[1] = v[2] = 0.57735f, len = 1;
     for (int j = 0; j < 3; j++) a.dir[j] = v[j] / len;
-    a.lo = a.hi = a.along = 0;
-    for (int i = 0; i < p.n; i++) {
-        float t = 0;
-        for (int j = 0; j < 3; j++) t += (float(p.c[i][j]) - a.mean[j]) * a.dir[j];
-        if (t < a.lo) a.lo = t;
-        if (t > a.hi) a.hi = t;
-        a.along += t * t;
-    }
+    const float* d = a.dir;
+    a.along = cov[0] * d[0] * d[0] + cov[3] * d[1] * d[1] + cov[5] * d[2] * d[2] +
+              2 * (cov[1] * d[0] * d[1] + cov[2] * d[0] * d[2] + cov[4] * d[1] * d[2]);
     return a;
 }
 
+// The extreme projections of the points onto the axis, relative to the mean.
+void extent(const Points& p, const Axis& a, float* lo, float* hi) {
+    *lo = *hi = 0;
+    for (int i = 0; i < p.n; i++) {
+        float t = (float(p.c[i][0]) - a.mean[0]) * a.dir[0] + (float(p.c[i][1]) - a.mean[1]) * a.dir[1] +
+                  (float(p.c[i][2]) - a.mean[2]) * a.dir[2];
+        if (t < *lo) *lo = t;
+        if (t > *hi) *hi = t;
+    }
+}
+
 // Gives every point its nearest palette colour; returns the squared error.
-long assign(const Points& p, const int (*palette)[3], int k, uint8_t* index) {
+// With `sum` and `count`, also adds up each colour's points for the next
+// round of k-means.
+long assign(const Points& p, const int (*palette)[3], int k, uint8_t* index, int (*sum)[3] = nullptr,
+            int* count = nullptr) {
     long total = 0;
     for (int i = 0; i < p.n; i++) {
         int best = 0, best_d = dist2(p.c[i], palette[0]);
@@ -108,32 +126,51 @@ long assign(const Points& p, const int (*palette)[3], int k, uint8_t* index) {
         }
         index[i] = uint8_t(best);
         total += best_d;
+        if (sum) {
+            count[best]++;
+            for (int c = 0; c < 3; c++) sum[best][c] += p.c[i][c];
+        }
     }
     return total;
 }
 
-// k-means with k colours (2 or 4), seeded evenly along the principal axis.
-long fit_palette(const Points& p, const Axis& a, int k, int (*palette)[3], uint8_t* index) {
+// k-means with k colours (2 or 4), seeded along the principal axis: two
+// colours from the points on either side of the mean, four evenly over the
+// points' extent. Stops as soon as the error is within max_error.
+long fit_palette(const Points& p, const Axis& a, int k, long max_error, int (*palette)[3], uint8_t* index) {
     int trial[4][3];
     uint8_t trial_index[64];
-    for (int j = 0; j < k; j++) {
-        float t = a.lo + (a.hi - a.lo) * (2 * j + 1) / float(2 * k);
-        for (int c = 0; c < 3; c++) trial[j][c] = to5(a.mean[c] + t * a.dir[c]);
+    int sum[4][3] = {}, count[4] = {};
+    if (k == 2) {
+        for (int i = 0; i < p.n; i++) {
+            float t = (float(p.c[i][0]) - a.mean[0]) * a.dir[0] + (float(p.c[i][1]) - a.mean[1]) * a.dir[1] +
+                      (float(p.c[i][2]) - a.mean[2]) * a.dir[2];
+            int j = t > 0;
+            count[j]++;
+            for (int c = 0; c < 3; c++) sum[j][c] += p.c[i][c];
+        }
+        for (int j = 0; j < 2; j++)
+            for (int c = 0; c < 3; c++)
+                trial[j][c] = count[j] ? (2 * sum[j][c] + count[j]) / (2 * count[j]) : to5(a.mean[c]);
+    } else {
+        float lo, hi;
+        extent(p, a, &lo, &hi);
+        for (int j = 0; j < k; j++) {
+            float t = lo + (hi - lo) * float(2 * j + 1) / float(2 * k);
+            for (int c = 0; c < 3; c++) trial[j][c] = to5(a.mean[c] + t * a.dir[c]);
+        }
     }
     long best = -1;
     for (int round = 0; round < 3; round++) {
-        long error = assign(p, trial, k, trial_index);
+        std::memset(sum, 0, sizeof sum);
+        std::memset(count, 0, sizeof count);
+        long error = assign(p, trial, k, trial_index, sum, count);
         if (best < 0 || error < best) {
             best = error;
             std::memcpy(palette, trial, sizeof(int) * 3 * size_t(k));
             std::memcpy(index, trial_index, size_t(p.n));
         }
-        if (error == 0) break;
-        int sum[4][3] = {}, count[4] = {};
-        for (int i = 0; i < p.n; i++) {
-            count[trial_index[i]]++;
-            for (int c = 0; c < 3; c++) sum[trial_index[i]][c] += p.c[i][c];
-        }
+        if (best <= max_error) break;
         bool moved = false;
         for (int j = 0; j < k; j++) {
             if (count[j] == 0) continue;  // an empty cluster keeps its colour
@@ -159,15 +196,16 @@ void quad_palette(const int* e0, const int* e1, int (*palette)[3]) {
 
 // One QUAD quadrant: end colours from the extremes along the principal
 // axis, then least squares on both ends given the chosen indices.
-long fit_quadrant(const Points& p, int (*ends)[3], uint8_t* index) {
+long fit_quadrant(const Points& p, const Axis& a, int (*ends)[3], uint8_t* index) {
     std::memset(ends, 0, sizeof(int) * 6);
     if (p.n == 0) return 0;
-    Axis a = principal_axis(p);
     int e[2][3], palette[4][3];
     uint8_t trial_index[16];
+    float lo, hi;
+    extent(p, a, &lo, &hi);
     for (int c = 0; c < 3; c++) {
-        e[0][c] = to5(a.mean[c] + a.lo * a.dir[c]);
-        e[1][c] = to5(a.mean[c] + a.hi * a.dir[c]);
+        e[0][c] = to5(a.mean[c] + lo * a.dir[c]);
+        e[1][c] = to5(a.mean[c] + hi * a.dir[c]);
     }
     // Weights of E0 and E1 in thirds, by index.
     static const int W0[4] = {3, 0, 2, 1}, W1[4] = {0, 3, 1, 2};
@@ -217,16 +255,15 @@ void gather(const uint16_t pixels[64], int bw, int bh, int x0, int y0, int size,
     }
 }
 
-int write_fill(const Points& p, long max_error, uint8_t* payload, uint16_t* shown) {
-    int sum[3] = {0, 0, 0};
-    for (int i = 0; i < p.n; i++)
-        for (int c = 0; c < 3; c++) sum[c] += p.c[i][c];
-    int m[3];
-    for (int c = 0; c < 3; c++) m[c] = (2 * sum[c] + p.n) / (2 * p.n);
+int write_fill(const Points& p, const Moments& m, long max_error, uint8_t* payload, uint16_t* shown) {
+    int mean[3];
     long error = 0;
-    for (int i = 0; i < p.n; i++) error += dist2(p.c[i], m);
+    for (int c = 0; c < 3; c++) {
+        mean[c] = (2 * m.sum[c] + p.n) / (2 * p.n);
+        error += m.prod[c == 0 ? 0 : c == 1 ? 3 : 5] - 2L * mean[c] * m.sum[c] + long(p.n) * mean[c] * mean[c];
+    }
     if (error > max_error) return -1;
-    uint16_t color = pack(m);
+    uint16_t color = pack(mean);
     put16(payload, color);
     for (int i = 0; i < p.n; i++) shown[p.at[i]] = color;
     return BLOCK_FILL;
@@ -249,13 +286,23 @@ void write_palette_block(const Points& p, int k, const int (*palette)[3], const 
 
 // QUAD within max_error, or -1; stops as soon as the error is over it.
 int write_quad(const uint16_t pixels[64], int bw, int bh, long max_error, uint8_t* payload, uint16_t* shown) {
-    long total = 0;
     Points q[4];
+    Axis axes[4];
     int ends[4][2][3];
     uint8_t index[4][16];
+    // Four colours on a line leave at least each quadrant's scatter off
+    // its principal axis.
+    float bound = 0;
     for (int n = 0; n < 4; n++) {
         gather(pixels, bw, bh, 4 * (n & 1), 4 * (n >> 1), 4, &q[n]);
-        total += fit_quadrant(q[n], ends[n], index[n]);
+        if (q[n].n == 0) continue;
+        axes[n] = principal_axis(moments(q[n]), q[n].n);
+        bound += axes[n].scatter - axes[n].along;
+    }
+    if (bound > float(max_error) + 0.5f) return -1;
+    long total = 0;
+    for (int n = 0; n < 4; n++) {
+        total += fit_quadrant(q[n], axes[n], ends[n], index[n]);
         if (total > max_error) return -1;
     }
     for (int n = 0; n < 4; n++) {
@@ -299,27 +346,32 @@ long block_error(const uint16_t pixels[64], const uint16_t shown[64], int bw, in
     return total;
 }
 
-int fit_lossy_block(const uint16_t pixels[64], int bw, int bh, long max_error, uint8_t payload[128],
-                    uint16_t shown[64]) {
+int fit_palette_block(const uint16_t pixels[64], int bw, int bh, long max_error, uint8_t payload[128],
+                      uint16_t shown[64]) {
     std::memset(payload, 0, 128);
     Points p;
     gather(pixels, bw, bh, 0, 0, 8, &p);
     if (p.n == 0) return -1;
-    if (write_fill(p, max_error, payload, shown) == BLOCK_FILL) return BLOCK_FILL;
-
-    Axis a = principal_axis(p);
+    Moments m = moments(p);
+    if (write_fill(p, m, max_error, payload, shown) == BLOCK_FILL) return BLOCK_FILL;
+    Axis a = principal_axis(m, p.n);
     int palette[4][3];
     uint8_t index[64];
     // Two colours leave at least the scatter off the principal axis.
-    if (a.scatter - a.along <= float(max_error) + 0.5f &&
-        fit_palette(p, a, 2, palette, index) <= max_error) {
+    if (a.scatter - a.along <= float(max_error) + 0.5f && fit_palette(p, a, 2, max_error, palette, index) <= max_error) {
         write_palette_block(p, 2, palette, index, payload, shown);
         return BLOCK_TWO_COLOR;
     }
-    if (fit_palette(p, a, 4, palette, index) <= max_error) {
+    if (fit_palette(p, a, 4, max_error, palette, index) <= max_error) {
         write_palette_block(p, 4, palette, index, payload, shown);
         return BLOCK_FOUR_COLOR;
     }
+    return -1;
+}
+
+int fit_quad_block(const uint16_t pixels[64], int bw, int bh, long max_error, uint8_t payload[128],
+                   uint16_t shown[64]) {
+    std::memset(payload, 0, 128);
     if (write_quad(pixels, bw, bh, max_error, payload, shown) == BLOCK_QUAD) return BLOCK_QUAD;
     std::memset(payload, 0, 128);
     return -1;

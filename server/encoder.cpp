@@ -72,8 +72,8 @@ int fit_pair(const uint16_t* px, const bool* visible, uint16_t e0, uint16_t e1, 
     return 1;
 }
 
-// Finds end colours that show one quadrant exactly: every pair of its
-// colours is tried, so at most eight colours. Returns 1 on success.
+// Finds end colours that show one quadrant exactly: every pair of its (at
+// most four) colours is tried. Returns 1 on success.
 int fit_quadrant(const uint16_t* px, const bool* visible, Quadrant* out, uint16_t* shown) {
     uint16_t colors[16];
     int n = 0;
@@ -87,7 +87,7 @@ int fit_quadrant(const uint16_t* px, const bool* visible, Quadrant* out, uint16_
         *out = Quadrant();
         return 1;
     }
-    if (n > 8) return 0;  // a quadrant shows at most four colours
+    if (n > 4) return 0;  // a quadrant shows at most four colours
     uint16_t trial[16];
     for (int a = 0; a < n; a++) {
         for (int b = a + 1 < n ? a + 1 : a; b < n; b++) {
@@ -179,21 +179,18 @@ int encode_block(const uint16_t pixels[64], int bw, int bh, const EncoderOptions
         }
         return BLOCK_FOUR_COLOR;
     }
-    // More than four colours: four quadrants when they show the block
-    // exactly (32 bytes instead of 128), else the cheapest close form.
-    uint16_t quad_shown[64];
-    std::memcpy(quad_shown, pixels, sizeof quad_shown);
-    if (encode_quad(pixels, bw, bh, payload, quad_shown)) {
-        std::memcpy(shown, quad_shown, sizeof quad_shown);
-        return BLOCK_QUAD;
-    }
-    long budget = block_error_budget(options.quality, bw * bh);
-    if (budget > 0) {
-        int type = fit_lossy_block(pixels, bw, bh, budget, payload, quad_shown);
-        if (type > 0) {
-            std::memcpy(shown, quad_shown, sizeof quad_shown);
-            return type;
-        }
+    // More than four colours: in the cheapest form that shows the block
+    // closely enough, four quadrants when they show it exactly (32 bytes
+    // instead of 128), else four approximate quadrants, else RAW.
+    uint16_t fitted[64];
+    std::memcpy(fitted, pixels, sizeof fitted);
+    const long budget = block_error_budget(options.quality, bw * bh);
+    int type = budget > 0 ? fit_palette_block(pixels, bw, bh, budget, payload, fitted) : -1;
+    if (type < 0 && encode_quad(pixels, bw, bh, payload, fitted)) type = BLOCK_QUAD;
+    if (type < 0 && budget > 0) type = fit_quad_block(pixels, bw, bh, budget, payload, fitted);
+    if (type > 0) {
+        std::memcpy(shown, fitted, sizeof fitted);
+        return type;
     }
     std::memset(payload, 0, 128);
     for (int r = 0; r < bh; r++)

@@ -2,12 +2,17 @@
 # Instructions that handle_video_frame spends per frame, counted with
 # valgrind --tool=callgrind in an i586 build of the client's portable code
 # (-m32 -march=i586 -O2, zlib compiled the same way from Debian's source, as
-# in quorvane.exe), on streams recorded from the reference server's encoder.
-# Prints inflate (uncompress) and decode (decode_blocks) separately and the
-# frames per second a 300 MHz Pentium II would manage at the assumed
-# instructions per cycle (IPC, default 0.7; see docs/performance.md).
+# in quorvane.exe), on streams recorded from the server's encoder: every
+# stream lossless (quality 100) and at the default lossy quality, and the
+# motion and web streams at the qualities of the curve. Prints the PSNR of
+# what the client shows against the source pictures, inflate (uncompress)
+# and decode (decode_blocks) separately, and the frames per second a
+# 300 MHz Pentium II would manage at the assumed instructions per cycle
+# (IPC, default 0.7; see docs/performance.md).
 #
-#   bash scripts/perf/frame_cost.sh [frames per stream, default 61] [IPC]
+#   bash scripts/perf/frame_cost.sh [frames per stream, default 61] [IPC] [curve qualities]
+#
+# The curve qualities default to "30 50 70 85 95"; "none" leaves the curve out.
 #
 # Needs the native build (build/native) for the recorder, gcc-multilib,
 # valgrind and zlib's source (scripts/setup.sh installs them).
@@ -15,11 +20,26 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 frames=${1:-61}
 ipc=${2:-0.7}
+curve=${3:-30 50 70 85 95}
+[ "$curve" = none ] && curve=
 out=build/perf
 mkdir -p "$out/streams" "$out/i586" "$out/callgrind"
 
-cmake --build build/native -j2 --target record_streams frame_cost >/dev/null
-build/native/bench/record_streams "$out/streams" "$frames"
+cmake --build build/native -j2 --target record_streams frame_cost quorvane-server >/dev/null
+lossy=$(sed -n 's/.*const int DEFAULT_LOSSY_QUALITY = \([0-9]*\);.*/\1/p' server/encoder.h)
+# Runs: "stream quality" pairs, each recorded once.
+runs=()
+for s in demo640 desktop640 web640 motion320 motion640 motion800; do runs+=("$s 100" "$s $lossy"); done
+for q in $curve; do
+    for s in web640 motion320 motion640 motion800; do
+        [ "$q" = 100 ] || [ "$q" = "$lossy" ] || runs+=("$s $q")
+    done
+done
+for q in 100 $lossy $curve; do
+    [ -f "$out/record-q$q.txt" ] && [ "$out/record-q$q.txt" -nt build/native/bench/record_streams ] && continue
+    build/native/bench/record_streams "$out/streams" "$frames" "$q" > "$out/record-q$q.txt"
+done
+cat "$out/record-q100.txt" "$out/record-q$lossy.txt" | awk 'NR == 1 || !/^stream/'
 echo
 
 # --- The i586 program: the client's portable code, its native services and
@@ -42,19 +62,23 @@ g++ "${flags[@]}" -std=c++17 -fno-exceptions -fno-rtti -I. -isystem "$zlib" \
     "${sources[@]}" bench/frame_cost.cpp "${objs[@]}" -lpthread -o "$out/i586/frame_cost"
 
 # --- Count per stream.
-printf '%-11s | %14s %14s %14s | %9s %9s\n' stream "handle/frame" "inflate/frame" "decode/frame" \
-    "PII fps" "30fps CPU"
-for s in demo640 desktop640 motion320 motion640 motion800; do
-    rm -f "$out/callgrind/$s".*
-    valgrind --tool=callgrind --callgrind-out-file="$out/callgrind/$s.%p" \
-        "$out/i586/frame_cost" "$out/streams/$s.qvs" >/dev/null 2>"$out/callgrind/$s.log"
-    dump=$(ls "$out/callgrind/$s".*.1 2>/dev/null | head -1)
-    if [ -z "$dump" ]; then echo "$s: no callgrind dump (see $out/callgrind/$s.log)"; exit 1; fi
-    callgrind_annotate --inclusive=yes --threshold=100 "$dump" > "$out/callgrind/$s.txt"
+printf '%-11s %7s %9s | %14s %14s %14s | %9s %9s\n' stream quality "PSNR dB" "handle/frame" "inflate/frame" \
+    "decode/frame" "PII fps" "30fps CPU"
+for run in "${runs[@]}"; do
+    read -r s q <<< "$run"
+    file=$s; [ "$q" = 100 ] || file=$s-q$q
+    rm -f "$out/callgrind/$file".*
+    valgrind --tool=callgrind --callgrind-out-file="$out/callgrind/$file.%p" \
+        "$out/i586/frame_cost" "$out/streams/$file.qvs" >/dev/null 2>"$out/callgrind/$file.log"
+    dump=$(ls "$out/callgrind/$file".*.1 2>/dev/null | head -1)
+    if [ -z "$dump" ]; then echo "$file: no callgrind dump (see $out/callgrind/$file.log)"; exit 1; fi
+    callgrind_annotate --inclusive=yes --threshold=100 "$dump" > "$out/callgrind/$file.txt"
     later=$(( frames - 1 ))
-    python3 - "$out/callgrind/$s.txt" "$s" "$later" "$ipc" <<'PY'
+    psnr=$(awk -v s="$s" '$1 == s { print $9 }' "$out/record-q$q.txt" | head -1)
+    python3 - "$out/callgrind/$file.txt" "$s" "$later" "$ipc" "$q" "$psnr" <<'PY'
 import re, sys
 path, name, frames, ipc = sys.argv[1], sys.argv[2], int(sys.argv[3]), float(sys.argv[4])
+quality, psnr = sys.argv[5], sys.argv[6]
 counts = {}
 for line in open(path, errors='replace'):
     m = re.match(r'\s*([\d,]+)\s+\(\s*[\d.]+%\)\s+\S*:(\S+?)(\(|\s|$)', line) or \
@@ -72,7 +96,7 @@ d = counts.get('decode_blocks', 0) / frames
 cycles = h / ipc
 fps = 300e6 / cycles if cycles else 0
 share = 30 * cycles / 300e6 * 100
-print('%-11s | %14.0f %14.0f %14.0f | %9.0f %8.1f%%' % (name, h, i, d, fps, share))
+print('%-11s %7s %9s | %14.0f %14.0f %14.0f | %9.0f %8.1f%%' % (name, quality, psnr, h, i, d, fps, share))
 PY
 done
 echo
