@@ -3,6 +3,7 @@
 // edge blocks and size changes are right, and lossy blocks stay close.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <vector>
 
@@ -228,48 +229,105 @@ TEST(ServerEncoder, MixingMatchesTheClient) {
     }
 }
 
-TEST(ServerEncoder, LossyQuadsStayWithinTheToleranceAndSkipStillPictures) {
-    // A smooth picture with a little grain: too many colours for the exact
-    // forms, close enough for quadrants.
-    const int w = 64, h = 40;
-    std::mt19937 rng(21);
-    Picture pic(size_t(w) * h);
+// A camera-like picture: smooth colour fields with grain, many colours in
+// every block.
+Picture grainy(std::mt19937& rng, int w, int h, int phase) {
+    Picture p(size_t(w) * size_t(h));
     for (int y = 0; y < h; y++)
         for (int x = 0; x < w; x++)
-            pic[size_t(y) * w + x] = color((x / 2) % 32, (y * 3 / 4) % 32, int(10 + rng() % 2));
+            p[size_t(y) * w + x] = color((x + phase) / 3 % 32, (y * 2 + x) / 5 % 32, int(12 + rng() % 3));
+    return p;
+}
+
+// Squared 5-bit channel error of block (bx, by) and whether its source has
+// at most four colours.
+long block_sse(const Picture& a, const Picture& b, int w, int h, int bx, int by, bool* few_colors) {
+    long total = 0;
+    std::vector<uint16_t> seen;
+    for (int y = by * 8; y < by * 8 + 8 && y < h; y++)
+        for (int x = bx * 8; x < bx * 8 + 8 && x < w; x++) {
+            size_t i = size_t(y) * w + x;
+            if (std::find(seen.begin(), seen.end(), a[i]) == seen.end()) seen.push_back(a[i]);
+            for (int shift : {0, 5, 10}) {
+                int d = ((a[i] >> shift) & 31) - ((b[i] >> shift) & 31);
+                total += d * d;
+            }
+        }
+    *few_colors = seen.size() <= 4;
+    return total;
+}
+
+TEST(ServerEncoder, LossyBlocksStayWithinTheQualitysBudgetAndFewColoursStayExact) {
+    struct Case {
+        const char* name;
+        Picture (*make)(std::mt19937&, int, int);
+    };
+    const Case cases[] = {{"grainy", [](std::mt19937& r, int w, int h) { return grainy(r, w, h, 0); }},
+                          {"mixed", mixed},
+                          {"noise", noise}};
+    const int w = 61, h = 43;  // edge blocks of 5 x 3 pixels
+    for (const Case& c : cases) {
+        for (int quality : {100, 90, 70, 40, 1}) {
+            SCOPED_TRACE(testing::Message() << c.name << " at quality " << quality);
+            std::mt19937 rng(17);
+            Picture pic = c.make(rng, w, h);
+            EncoderOptions options;
+            options.quality = quality;
+            FrameEncoder lossy(options), exact;
+            ClientPicture client, exact_client;
+            std::vector<uint8_t> body, exact_body;
+            lossy.encode(1, pic.data(), w, h, body);
+            exact.encode(1, pic.data(), w, h, exact_body);
+            ASSERT_EQ(client.apply(body), 1);
+            ASSERT_EQ(exact_client.apply(exact_body), 1);
+            const Picture shown = client.visible();
+            EXPECT_EQ(lossy.reference(), shown);  // the encoder knows what the client shows
+            // Lossy never costs the client more than exact.
+            EXPECT_LE(client.stream.size(), exact_client.stream.size());
+            for (int by = 0; by * 8 < h; by++) {
+                for (int bx = 0; bx * 8 < w; bx++) {
+                    int pixels = std::min(8, w - bx * 8) * std::min(8, h - by * 8);
+                    bool few = false;
+                    long sse = block_sse(pic, shown, w, h, bx, by, &few);
+                    ASSERT_LE(sse, few || quality == 100 ? 0 : qvs::block_error_budget(quality, pixels))
+                        << "block " << bx << "," << by;
+                }
+            }
+        }
+    }
+}
+
+TEST(ServerEncoder, LossyKeepsWhatTheClientShowsWhileItIsCloseEnough) {
+    const int w = 64, h = 40;
+    std::mt19937 rng(21);
     EncoderOptions options;
-    options.lossy = true;
-    options.quad_tolerance = 2;
+    options.quality = qvs::DEFAULT_LOSSY_QUALITY;
     FrameEncoder encoder(options);
     ClientPicture client;
     std::vector<uint8_t> body;
     qvs::EncodeStats stats;
+    Picture pic = grainy(rng, w, h, 0);
     encoder.encode(1, pic.data(), w, h, body, &stats);
     ASSERT_EQ(client.apply(body), 1);
-    EXPECT_GT(stats.blocks[BLOCK_QUAD], 20u);
-    Picture shown = client.visible();
-    EXPECT_EQ(encoder.reference(), shown);
-    for (size_t i = 0; i < pic.size(); i++) {
-        for (int shift : {0, 5, 10}) {
-            int d = ((pic[i] >> shift) & 31) - ((shown[i] >> shift) & 31);
-            ASSERT_LE(d < 0 ? -d : d, 2) << "pixel " << i;
-        }
-    }
-    // The same picture again: nothing to send, the approximation stands.
+    EXPECT_EQ(stats.blocks[BLOCK_RAW], 0u);
+    // The same picture again: the approximation stands, nothing is sent.
     encoder.encode(2, pic.data(), w, h, body, &stats);
-    ASSERT_EQ(client.apply(body), 1);
     EXPECT_EQ(stats.blocks[BLOCK_SKIP], 40u);
-    // Noise is never approximated: it stays exact, in RAW blocks.
-    Picture n = noise(rng, w, h);
-    encoder.encode(3, n.data(), w, h, body, &stats);
+    // The picture moves: every block is sent again.
+    Picture moved = grainy(rng, w, h, 30);
+    encoder.encode(3, moved.data(), w, h, body, &stats);
     ASSERT_EQ(client.apply(body), 1);
-    EXPECT_EQ(client.visible(), n);
-    // Without --lossy the smooth picture comes back exactly.
-    FrameEncoder exact;
-    ClientPicture c2;
-    exact.encode(1, pic.data(), w, h, body);
-    ASSERT_EQ(c2.apply(body), 1);
-    EXPECT_EQ(c2.visible(), pic);
+    EXPECT_EQ(stats.blocks[BLOCK_SKIP], 0u);
+    // One pixel of a two-coloured block changes: it is sent, exactly.
+    Picture text(size_t(w) * h, color(31, 31, 31));
+    for (int x = 0; x < w; x += 2) text[size_t(x % h) * w + x] = 0;
+    encoder.encode(4, text.data(), w, h, body);
+    ASSERT_EQ(client.apply(body), 1);
+    text[size_t(3) * w + 5] = color(30, 31, 31);
+    encoder.encode(5, text.data(), w, h, body, &stats);
+    ASSERT_EQ(client.apply(body), 1);
+    EXPECT_EQ(stats.blocks[BLOCK_SKIP], 39u);
+    EXPECT_EQ(client.visible(), text);
 }
 
 TEST(ServerEncoder, ZlibLevelChangesSizeNotPicture) {
