@@ -155,7 +155,8 @@ class Xvfb:
 
     def __init__(self, size='320x240'):
         r, w = os.pipe()
-        self.proc = subprocess.Popen(['Xvfb', '-displayfd', str(w), '-nolisten', 'tcp', '-screen', '0', size + 'x24'],
+        self.proc = subprocess.Popen(['Xvfb', '-displayfd', str(w), '-nolisten', 'tcp', '-noreset', '-screen', '0',
+                                      size + 'x24'],
                                      pass_fds=(w,), stderr=subprocess.DEVNULL)
         os.close(w)
         with os.fdopen(r) as f:
