@@ -109,7 +109,9 @@ bool ChildProcess::start(const std::vector<std::string>& argv_in, const std::vec
 bool ChildProcess::running() {
     if (supervisor_ < 0 || exited_) return false;
     int status = 0;
-    if (::waitpid(supervisor_, &status, WNOHANG) == supervisor_) exited_ = true;
+    pid_t r = ::waitpid(supervisor_, &status, WNOHANG);
+    // ECHILD: another thread has just collected it.
+    if (r == supervisor_ || (r < 0 && errno == ECHILD)) exited_ = true;
     return !exited_;
 }
 

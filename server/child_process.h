@@ -13,6 +13,8 @@
 
 #include <sys/types.h>
 
+#include <atomic>
+
 #include <string>
 #include <vector>
 
@@ -38,7 +40,7 @@ public:
 
 private:
     pid_t supervisor_ = -1;
-    bool exited_ = false;
+    std::atomic<bool> exited_{false};  // running() may be asked from several connections
 };
 
 }  // namespace qvs
