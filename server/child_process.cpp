@@ -11,6 +11,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 
 namespace qvs {
@@ -23,8 +24,11 @@ void close_others(int keep) {
         if (fd != keep) ::close(fd);
 }
 
-[[noreturn]] void supervise(pid_t server, char* const* argv, char* const* envp, int keep_fd, bool keep_stderr) {
+[[noreturn]] void supervise(pid_t server, char* const* argv, char* const* envp, const char* home, int keep_fd,
+                            bool keep_stderr) {
     ::setpgid(0, 0);
+    // Programs start at home, not wherever the server was started.
+    if (home) (void)::chdir(home);
     sigset_t watched;
     sigemptyset(&watched);
     sigaddset(&watched, SIGCHLD);
@@ -93,12 +97,13 @@ bool ChildProcess::start(const std::vector<std::string>& argv_in, const std::vec
     std::vector<std::string> args = argv_in, env = merged_environment(environment);
     std::vector<char*> argv = pointers(args), envp = pointers(env);
     pid_t server = ::getpid();
+    const char* home = std::getenv("HOME");
     pid_t pid = ::fork();
     if (pid < 0) {
         *error = std::string("fork: ") + std::strerror(errno);
         return false;
     }
-    if (pid == 0) supervise(server, argv.data(), envp.data(), keep_fd, keep_stderr);
+    if (pid == 0) supervise(server, argv.data(), envp.data(), home, keep_fd, keep_stderr);
     // Also here, so that a stop() right after start() finds the group.
     ::setpgid(pid, pid);
     supervisor_ = pid;

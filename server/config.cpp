@@ -227,7 +227,7 @@ std::vector<AppEntry> builtin_menu(const std::string& display) {
     AppEntry terminal;
     terminal.name = "Terminal";
     terminal.kind = AppKind::Program;
-    terminal.command = {"xterm"};
+    terminal.command = {"xterm", "-fa", "Monospace", "-fs", "12"};  // a font with å, ä, ö and €
     apps.push_back(terminal);
     if (!display.empty()) {
         AppEntry screen;

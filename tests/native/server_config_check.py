@@ -58,6 +58,11 @@ p = subprocess.Popen([server, '--config', os.path.join(folder, 'bad.toml'), '--l
 t.check('--no-key starts it', p.stdout.readline().strip().isdigit())
 p.kill()
 p.wait()
+example = os.path.join(os.path.dirname(__file__), '..', '..', 'server', 'example-server.toml')
+p = subprocess.Popen([server, '--config', example, '--listen', '0.0.0.0:0'], stdout=subprocess.PIPE)
+t.check('the example file, with its key, starts it', p.stdout.readline().strip().isdigit())
+p.kill()
+p.wait()
 
 # A menu from the file; a keyed server; wrong keys wait a second.
 s = Server(server, 'key = "hemlig"\n' + term + demo, ['--frames', '3'])
