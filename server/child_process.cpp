@@ -18,14 +18,13 @@ namespace qvs {
 
 namespace {
 
-// Closes every descriptor above 2 but `keep`.
-void close_others(int keep) {
-    for (int fd = 3; fd < 4096; fd++)
-        if (fd != keep) ::close(fd);
-}
+// Descriptors handed on are first moved up to here or above, out of the
+// way of the numbers they get in the program.
+const int PARKED_FDS = 100;
+const size_t MAX_FDS = 8;
 
-[[noreturn]] void supervise(pid_t server, char* const* argv, char* const* envp, const char* home, int keep_fd,
-                            bool keep_stderr) {
+[[noreturn]] void supervise(pid_t server, char* const* argv, char* const* envp, const char* home,
+                            const ChildProcess::Fd* fds, size_t fd_count, bool keep_stderr) {
     ::setpgid(0, 0);
     // Programs start at home, not wherever the server was started.
     if (home) (void)::chdir(home);
@@ -40,7 +39,13 @@ void close_others(int keep) {
     ::dup2(null_fd, 0);
     ::dup2(null_fd, 1);
     if (!keep_stderr) ::dup2(null_fd, 2);
-    close_others(keep_fd);
+    int parked[MAX_FDS];
+    for (size_t i = 0; i < fd_count; i++) parked[i] = fcntl(fds[i].from, F_DUPFD, PARKED_FDS);
+    for (int fd = 3; fd < 4096; fd++) {
+        bool keep = false;
+        for (size_t i = 0; i < fd_count; i++) keep = keep || parked[i] == fd;
+        if (!keep) ::close(fd);
+    }
 
     pid_t program = ::fork();
     if (program == 0) {
@@ -49,11 +54,12 @@ void close_others(int keep) {
         sigset_t none;
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);
-        if (keep_fd >= 0) fcntl(keep_fd, F_SETFD, 0);
+        for (size_t i = 0; i < fd_count; i++) ::dup2(parked[i], fds[i].to);  // without close-on-exec
+        for (size_t i = 0; i < fd_count; i++) ::close(parked[i]);
         execvpe(argv[0], argv, envp);
         _exit(127);
     }
-    if (keep_fd >= 0) ::close(keep_fd);
+    for (size_t i = 0; i < fd_count; i++) ::close(parked[i]);
     timespec quarter = {0, 250 * 1000 * 1000};
     for (;;) {
         siginfo_t info;
@@ -92,8 +98,12 @@ std::vector<char*> pointers(std::vector<std::string>& texts) {
 }  // namespace
 
 bool ChildProcess::start(const std::vector<std::string>& argv_in, const std::vector<std::string>& environment,
-                         int keep_fd, bool keep_stderr, std::string* error) {
+                         const std::vector<Fd>& fds, bool keep_stderr, std::string* error) {
     stop();
+    if (fds.size() > MAX_FDS) {
+        *error = "too many descriptors for a program";
+        return false;
+    }
     std::vector<std::string> args = argv_in, env = merged_environment(environment);
     std::vector<char*> argv = pointers(args), envp = pointers(env);
     pid_t server = ::getpid();
@@ -103,7 +113,7 @@ bool ChildProcess::start(const std::vector<std::string>& argv_in, const std::vec
         *error = std::string("fork: ") + std::strerror(errno);
         return false;
     }
-    if (pid == 0) supervise(server, argv.data(), envp.data(), home, keep_fd, keep_stderr);
+    if (pid == 0) supervise(server, argv.data(), envp.data(), home, fds.data(), fds.size(), keep_stderr);
     // Also here, so that a stop() right after start() finds the group.
     ::setpgid(pid, pid);
     supervisor_ = pid;

@@ -22,13 +22,19 @@ namespace qvs {
 
 class ChildProcess {
 public:
+    // A descriptor of the server handed to the program under number `to`
+    // (a pipe for -displayfd, the pipes of --remote-debugging-pipe).
+    struct Fd {
+        int from, to;
+    };
+
     // Starts argv[0] (looked up in PATH) with `environment` added to the
-    // server's ("NAME=value"). `keep_fd` (or -1) stays open in the program
-    // under the same number; every other descriptor above 2 is closed.
-    // Standard input and output are /dev/null; standard error too unless
-    // `keep_stderr`. Returns false with `error` filled when it cannot fork.
-    bool start(const std::vector<std::string>& argv, const std::vector<std::string>& environment, int keep_fd,
-               bool keep_stderr, std::string* error);
+    // server's ("NAME=value"). Of the server's descriptors above 2 only
+    // `fds` reach the program. Standard input and output are /dev/null;
+    // standard error too unless `keep_stderr`. Returns false with `error`
+    // filled when it cannot fork.
+    bool start(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
+               const std::vector<Fd>& fds, bool keep_stderr, std::string* error);
     ~ChildProcess() { stop(); }
 
     // True while the program has not exited.

@@ -44,7 +44,7 @@ bool PrivateDisplay::start(int width, int height, std::string* error) {
     std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
     bool started = xserver_.start({"Xvfb", "-displayfd", std::to_string(pipe_fds[1]), "-nolisten", "tcp", "-screen",
                                    "0", screen, "-noreset"},
-                                  {}, pipe_fds[1], false, error);
+                                  {}, {{pipe_fds[1], pipe_fds[1]}}, false, error);
     ::close(pipe_fds[1]);
     int number = started ? read_display_number(pipe_fds[0], 10000) : -1;
     ::close(pipe_fds[0]);
@@ -59,7 +59,7 @@ bool PrivateDisplay::start(int width, int height, std::string* error) {
     // No key bindings of its own: every key belongs to the program.
     if (!window_manager_.start({"matchbox-window-manager", "-use_titlebar", "no", "-use_cursor", "no", "-kbdconfig",
                                 "/dev/null"},
-                               {"DISPLAY=" + name_}, -1, false, error)) {
+                               {"DISPLAY=" + name_}, {}, false, error)) {
         xserver_.stop();
         return false;
     }

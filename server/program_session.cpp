@@ -26,7 +26,7 @@ public:
         }
         std::vector<std::string> env = environment;
         env.push_back("DISPLAY=" + display_.name());
-        if (!program_.start(entry.command, env, -1, true, &why)) {
+        if (!program_.start(entry.command, env, {}, true, &why)) {
             log_line("\"%s\": %s", name_.c_str(), why.c_str());
             *error = "Kunde inte starta " + name_ + ".";
             return false;
