@@ -29,8 +29,9 @@ public:
     // `force`. The pointer is drawn in.
     virtual bool grab(std::vector<uint16_t>& out, int width, int height, bool force) = 0;
 
-    // The X connection's descriptor: readable when damage or pointer
-    // events wait; drain() reads them.
+    // Readable when damage or pointer events wait, and on a short timer
+    // for the pointer's position and the slow full comparison; drain()
+    // reads them.
     virtual int fd() const = 0;
     virtual void drain() = 0;
 
