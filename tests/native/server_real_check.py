@@ -35,12 +35,17 @@ display = "%s"
 ALTGR = [(0x11, 0x1D), (0x12, 0x138)]
 KEYS = {'h': ([], 0x48, 0x23), 'e': ([], 0x45, 0x12), 'j': ([], 0x4A, 0x24), ' ': ([], 0x20, 0x39),
         'å': ([], 0xDD, 0x1A), 'ä': ([], 0xDE, 0x28), 'ö': ([], 0xC0, 0x27), '€': (ALTGR, 0x45, 0x12),
-        '@': (ALTGR, 0x32, 0x03), '{': (ALTGR, 0x37, 0x08), '}': (ALTGR, 0x30, 0x0B)}
+        '@': (ALTGR, 0x32, 0x03), '{': (ALTGR, 0x37, 0x08), '}': (ALTGR, 0x30, 0x0B), '[': (ALTGR, 0x38, 0x09),
+        ']': (ALTGR, 0x39, 0x0A), '\\': (ALTGR, 0xBB, 0x0C), '|': (ALTGR, 0xE2, 0x56), '£': (ALTGR, 0x33, 0x04),
+        '$': (ALTGR, 0x34, 0x05), '~': ([], 0x20, 0x39)}  # ~: the dead key AltGr+¨ (no character), then space
 
 
 def type_swedish(c, text):
     for ch in text:
         mods, vk, scan = KEYS[ch]
+        for vk_d, scan_d, down in ((0x11, 0x1D, 1), (0x12, 0x138, 1), (0xBA, 0x1B, 1), (0xBA, 0x1B, 0),
+                                   (0x12, 0x138, 0), (0x11, 0x1D, 0)) if ch == '~' else ():
+            c.key(vk_d, scan_d, down)
         for m in mods:
             c.key(m[0], m[1], 1)
         c.key(vk, scan, 1)
@@ -61,7 +66,7 @@ def changed_rows(a, b, w):
 
 
 try:
-    text = 'hej åäö €@{}'
+    text = 'hej åäö €@{}[]\\~|£$'
     c = Client(server.port, name='KALLE', key='x')
     c.pump(5, lambda: c.apps)
     t.check('the menu is the file\'s', [a[2] for a in c.apps] == ['Terminal', 'Skärmen'], c.apps)
