@@ -1,22 +1,9 @@
-"""End-to-end harness: the real quorvane.exe under Wine on a virtual X screen,
-talking to a fake server on 127.0.0.1.
-
-Pieces:
-  Display       an Xvfb screen (it picks its own free display number), with
-                screenshots (`import -window root ppm:-`) and xdotool input.
-  FakeServer    listens on 127.0.0.1, accepts the client, reads its framed
-                messages on a thread and sends server messages.
-  Client        a scratch folder with a copy of the exe and its QUORVANE.INI,
-                the Wine process, and its main window.
-  Checks        named checks that are recorded, printed and counted; a
-                scenario goes on after a failed check where that makes sense.
-
-Every wait is for a condition with a time limit; nothing sleeps for long.
-Python 3 standard library only.
-"""
-
+"""The real quorvane.exe under Wine on an Xvfb screen of its own, in a Wine
+prefix of its own, against a server that the test plays on 127.0.0.1.
+Every wait polls for its condition with a time limit."""
 import argparse
 import os
+import re
 import shutil
 import socket
 import struct
@@ -27,64 +14,49 @@ import time
 import traceback
 import zlib
 
-# --- Protocol -----------------------------------------------------------
-
-MSG_HELLO, MSG_KEY, MSG_CHAR = 64, 65, 66
-MSG_MOUSE_DELTA, MSG_MOUSE_POS, MSG_MOUSE_BUTTON, MSG_MOUSE_WHEEL = 67, 68, 69, 70
-MSG_GAMEPAD, MSG_LAUNCH_APP, MSG_WEB_ADDRESS, MSG_MENU_REQUEST = 71, 72, 73, 74
+MSG_HELLO, MSG_KEY, MSG_CHAR, MSG_MOUSE_DELTA, MSG_MOUSE_POS, MSG_MOUSE_BUTTON = 64, 65, 66, 67, 68, 69
+MSG_MOUSE_WHEEL, MSG_GAMEPAD, MSG_LAUNCH_APP, MSG_WEB_ADDRESS, MSG_MENU_REQUEST = 70, 71, 72, 73, 74
 MSG_PING, MSG_FRAME_ACK = 75, 76
-
-MSG_STREAM_SETUP, MSG_APP_LIST, MSG_VIDEO_FRAME, MSG_AUDIO_DATA = 1, 2, 3, 4
-MSG_STREAM_STATE, MSG_SERVER_TEXT, MSG_PONG = 5, 6, 7
-
-BLOCK_SKIP, BLOCK_FILL, BLOCK_RAW = 0, 1, 4
+MSG_STREAM_SETUP, MSG_APP_LIST, MSG_VIDEO_FRAME, MSG_AUDIO_DATA, MSG_STREAM_STATE = 1, 2, 3, 4, 5
+MSG_SERVER_TEXT, MSG_PONG = 6, 7
+INPUT = (MSG_KEY, MSG_CHAR, MSG_MOUSE_DELTA, MSG_MOUSE_POS, MSG_MOUSE_BUTTON, MSG_MOUSE_WHEEL)
+WIDTH, HEIGHT = 640, 480
+BACKGROUND, BAND, STATUS = (12, 10, 24), (170, 40, 20), (255, 200, 120)   # the title screen's
 
 
 def rgb555(r, g, b):
-    """RGB555 from 5-bit channels."""
     return (r << 10) | (g << 5) | b
 
 
-def rgb555_to_24(value):
-    """What a 5-bit colour becomes on a 24-bit screen (channels 0 and 31 are exact)."""
-    def widen(c):
-        return (c << 3) | (c >> 2)
-    return (widen((value >> 10) & 31), widen((value >> 5) & 31), widen(value & 31))
+def rgb24(c):
+    """A 5-bit colour as a 24-bit screen shows it (0 and 31 are exact)."""
+    return tuple(((c >> s & 31) << 3) | ((c >> s & 31) >> 2) for s in (10, 5, 0))
 
 
-def block_stream(width, height, block):
-    """A block stream for width x height; block(bx, by) gives (type, payload bytes)."""
-    bx_count = (width + 7) // 8
-    by_count = (height + 7) // 8
-    types = bytearray()
-    payloads = bytearray()
-    for by in range(by_count):
-        for bx in range(bx_count):
-            kind, payload = block(bx, by)
-            types.append(kind)
-            payloads += payload
-    return bytes(types + payloads)
+def blocks(width, height, block):
+    """A block stream; block(bx, by) gives (type, payload bytes)."""
+    cells = [block(bx, by) for by in range((height + 7) // 8) for bx in range((width + 7) // 8)]
+    return bytes(t for t, _ in cells) + b''.join(p for _, p in cells)
 
 
-def fill_block(colour):
-    return (BLOCK_FILL, struct.pack('<H', colour))
+def fill(colour):
+    return 1, struct.pack('<H', colour)
 
 
-def raw_block(pixel):
-    """pixel(k, r) gives the colour of column k, row r of the block."""
-    return (BLOCK_RAW, b''.join(struct.pack('<H', pixel(k, r)) for r in range(8) for k in range(8)))
+def raw(pixel):
+    """pixel(k, r): the colour of column k, row r of the block."""
+    return 4, b''.join(struct.pack('<H', pixel(k, r)) for r in range(8) for k in range(8))
 
 
-def video_frame(frame_id, width, height, stream):
-    compressed = zlib.compress(stream)
-    header = struct.pack('<IHHBI', frame_id, width, height, 0, len(stream)) + b'\0' * 4
-    return header + compressed
+def video_frame(frame_id, width, height, stream, raw_size=None, body=None):
+    size = len(stream) if raw_size is None else raw_size
+    return struct.pack('<IHHBI4x', frame_id, width, height, 0, size) + (
+        zlib.compress(stream) if body is None else body)
 
 
 def stream_setup(width, height, rate=0, channels=0, text=''):
     payload = bytearray(45)
-    struct.pack_into('<HH', payload, 2, width, height)
-    struct.pack_into('<iB', payload, 7, rate, channels)
+    struct.pack_into('<HHxiB', payload, 2, width, height, rate, channels)
     encoded = text.encode('utf-8')[:32]
     payload[13:13 + len(encoded)] = encoded
     return bytes(payload)
@@ -92,67 +64,55 @@ def stream_setup(width, height, rate=0, channels=0, text=''):
 
 def app_list(entries):
     """entries: (id, kind, name) tuples."""
-    payload = bytearray(struct.pack('<H', len(entries)))
+    out = struct.pack('<H', len(entries))
     for app_id, kind, name in entries:
-        encoded = name.encode('utf-8')
-        payload += struct.pack('<HBB', app_id, kind, len(encoded)) + encoded
-    return bytes(payload)
+        out += struct.pack('<HBB', app_id, kind, len(name.encode())) + name.encode()
+    return out
 
 
 def server_text(slot, text):
-    return bytes([slot]) + text.encode('utf-8')
+    return bytes([slot]) + (text if isinstance(text, bytes) else text.encode())
 
-
-# --- Waiting -------------------------------------------------------------
 
 def wait_for(condition, timeout, interval=0.05):
-    """Calls condition() until it returns a true value; returns that value,
-    or None when the time limit passes first."""
+    """condition()'s first true value within the time limit, else None."""
     deadline = time.monotonic() + timeout
     while True:
         value = condition()
-        if value:
-            return value
-        if time.monotonic() >= deadline:
-            return None
+        if value or time.monotonic() >= deadline:
+            return value or None
         time.sleep(interval)
 
 
-# --- The fake server -----------------------------------------------------
-
 class Connection:
-    """One accepted client connection and the messages read from it."""
+    """One accepted client and the messages read from it, (time, type, payload)."""
 
-    def __init__(self, sock, answer_pings):
-        self.sock = sock
-        self.answer_pings = answer_pings
-        self.messages = []          # (time, type, payload)
-        self.closed = False
-        self.cond = threading.Condition()
-        self.send_lock = threading.Lock()
-        self.thread = threading.Thread(target=self._read, daemon=True)
-        self.thread.start()
+    def __init__(self, sock, server):
+        self.sock, self.server = sock, server
+        self.messages, self.closed = [], False
+        self.cond, self.send_lock = threading.Condition(), threading.Lock()
+        threading.Thread(target=self._read, daemon=True).start()
 
-    def _recv_exact(self, n):
-        data = bytearray()
+    def _exact(self, n):
+        data = b''
         while len(data) < n:
             chunk = self.sock.recv(n - len(data))
             if not chunk:
                 raise EOFError
             data += chunk
-        return bytes(data)
+        return data
 
     def _read(self):
         try:
             while True:
-                header = self._recv_exact(5)
-                length, kind = struct.unpack('<IB', header)
-                payload = self._recv_exact(length) if length else b''
+                length, kind = struct.unpack('<IB', self._exact(5))
+                payload = self._exact(length) if length else b''
                 with self.cond:
                     self.messages.append((time.monotonic(), kind, payload))
                     self.cond.notify_all()
-                if kind == MSG_PING and self.answer_pings:
+                if kind == MSG_PING and self.server.answer_pings:
                     self.send(MSG_PONG, payload[:4])
+                self.server.reading.wait()   # a stuck server reads no further
         except (EOFError, OSError):
             pass
         with self.cond:
@@ -160,43 +120,33 @@ class Connection:
             self.cond.notify_all()
 
     def send(self, kind, payload=b''):
+        return self.send_raw(struct.pack('<IB', len(payload), kind) + payload)
+
+    def send_raw(self, data):
         try:
             with self.send_lock:
-                self.sock.sendall(struct.pack('<IB', len(payload), kind) + payload)
+                self.sock.sendall(data)
             return True
         except OSError:
             return False
 
-    def of_type(self, kind):
-        with self.cond:
-            return [payload for _, kind_, payload in self.messages if kind_ == kind]
-
-    def count(self, kind):
-        return len(self.of_type(kind))
-
-    def wait_message(self, kind, timeout, start=0, predicate=None):
-        """Waits for the first message of `kind` at index >= start in the
-        message list that satisfies predicate; returns (index, payload)."""
-        deadline = time.monotonic() + timeout
-        with self.cond:
-            while True:
-                for i in range(start, len(self.messages)):
-                    _, kind_, payload = self.messages[i]
-                    if kind_ == kind and (predicate is None or predicate(payload)):
-                        return i, payload
-                left = deadline - time.monotonic()
-                if left <= 0:
-                    return None, None
-                self.cond.wait(left)
-
     def mark(self):
-        """Index of the next message to arrive."""
         with self.cond:
             return len(self.messages)
 
-    def since(self, mark, kind=None):
+    def since(self, mark, kinds=None):
+        """(type, payload) of the messages from index mark on."""
         with self.cond:
-            return [(t, k, p) for t, k, p in self.messages[mark:] if kind is None or k == kind]
+            return [(k, p) for _, k, p in self.messages[mark:] if kinds is None or k in kinds]
+
+    def wait(self, kind, timeout=5, start=0, match=None):
+        """The payload of the first message of kind (from index start) that match() accepts."""
+        def found():
+            return next((p for k, p in self.since(start) if k == kind and (match is None or match(p))),
+                        None)
+        with self.cond:
+            self.cond.wait_for(lambda: found() is not None, timeout)
+        return found()
 
     def wait_closed(self, timeout):
         with self.cond:
@@ -211,33 +161,33 @@ class Connection:
 
 
 class FakeServer:
-    """Listens on 127.0.0.1 (a free port, or a given one) and accepts clients."""
+    """Listens on 127.0.0.1 and accepts clients; on_connect(connection) runs for each."""
 
-    def __init__(self, port=0, answer_pings=True):
-        self.answer_pings = answer_pings
-        self.connections = []
-        self.cond = threading.Condition()
-        self.listener = None
-        self.port = port
+    def __init__(self, port=0, rcvbuf=None, on_connect=None):
+        self.port, self.rcvbuf, self.on_connect = port, rcvbuf, on_connect
+        self.answer_pings, self.reading = True, threading.Event()
+        self.reading.set()
+        self.connections, self.cond, self.listener = [], threading.Condition(), None
         self.listen()
 
     def listen(self):
-        listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        listener = socket.socket()
         listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        if self.rcvbuf:   # inherited by the accepted sockets, window scale included
+            listener.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, self.rcvbuf)
         listener.bind(('127.0.0.1', self.port))
         listener.listen(4)
-        self.port = listener.getsockname()[1]
-        self.listener = listener
+        self.port, self.listener = listener.getsockname()[1], listener
         threading.Thread(target=self._accept, args=(listener,), daemon=True).start()
 
     def stop_listening(self):
-        listener, self.listener = self.listener, None
-        if listener is not None:
+        if self.listener is not None:
             try:
-                listener.shutdown(socket.SHUT_RDWR)
+                self.listener.shutdown(socket.SHUT_RDWR)
             except OSError:
                 pass
-            listener.close()
+            self.listener.close()
+            self.listener = None
 
     def _accept(self, listener):
         while True:
@@ -246,232 +196,146 @@ class FakeServer:
             except OSError:
                 return
             sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
-            connection = Connection(sock, self.answer_pings)
+            connection = Connection(sock, self)
+            if self.on_connect:
+                self.on_connect(connection)
             with self.cond:
                 self.connections.append(connection)
                 self.cond.notify_all()
 
     def wait_connection(self, timeout, index=0):
-        """Waits for the index-th accepted connection (0 = the first)."""
+        """The index-th accepted connection (0 = the first)."""
         with self.cond:
-            if self.cond.wait_for(lambda: len(self.connections) > index, timeout):
-                return self.connections[index]
-        return None
+            self.cond.wait_for(lambda: len(self.connections) > index, timeout)
+            return self.connections[index] if len(self.connections) > index else None
 
     def close(self):
+        self.reading.set()
         self.stop_listening()
-        with self.cond:
-            for connection in self.connections:
-                connection.close()
+        for connection in self.connections:
+            connection.close()
 
 
-# --- The screen --------------------------------------------------------------
+class Shot:
+    """A screenshot: an 8-bit binary PPM."""
 
-class Screenshot:
     def __init__(self, data):
-        # P6 <width> <height> <maxval> and raw RGB bytes.
-        fields = []
-        position = 0
-        while len(fields) < 4:
-            while data[position:position + 1].isspace():
-                position += 1
-            if data[position:position + 1] == b'#':
-                position = data.index(b'\n', position) + 1
-                continue
-            end = position
-            while not data[end:end + 1].isspace():
-                end += 1
-            fields.append(data[position:end])
-            position = end
-        if fields[0] != b'P6' or fields[3] != b'255':
-            raise ValueError('not an 8-bit binary PPM')
-        self.width, self.height = int(fields[1]), int(fields[2])
-        self.pixels = data[position + 1:]
-        self.raw = data
+        head = re.match(rb'P6\s+(\d+)\s+(\d+)\s+255\s', data)
+        self.width, self.height = int(head.group(1)), int(head.group(2))
+        self.pixels, self.raw = data[head.end():], data
 
     def at(self, x, y):
         i = (y * self.width + x) * 3
         return tuple(self.pixels[i:i + 3])
 
-    def count(self, left, top, right, bottom, match):
-        """How many pixels of [left, right) x [top, bottom) satisfy match(rgb)."""
+    def count(self, left, top, right, bottom, colour, tolerance=8):
+        """Pixels of [left, right) x [top, bottom) within tolerance of colour."""
         n = 0
-        left, top = max(left, 0), max(top, 0)
-        right, bottom = min(right, self.width), min(bottom, self.height)
-        for y in range(top, bottom):
-            row = y * self.width * 3
-            for x in range(left, right):
-                i = row + x * 3
-                if match((self.pixels[i], self.pixels[i + 1], self.pixels[i + 2])):
-                    n += 1
+        for y in range(max(top, 0), min(bottom, self.height)):
+            for x in range(max(left, 0), min(right, self.width)):
+                n += all(abs(a - b) <= tolerance for a, b in zip(self.at(x, y), colour))
         return n
 
-    def bounding_box(self, colour):
-        """Smallest (left, top, right, bottom) holding every pixel of colour, or None."""
-        target = bytes(colour)
-        stride = self.width * 3
-        left = top = right = bottom = None
+    def box(self, colour):
+        """The smallest (left, top, right, bottom) holding every pixel of colour, or None."""
+        target, stride, found = bytes(colour), self.width * 3, None
         for y in range(self.height):
             row = self.pixels[y * stride:(y + 1) * stride]
-            first = row.find(target)
-            while first >= 0 and first % 3 != 0:
-                first = row.find(target, first + 1)
-            if first < 0:
-                continue
-            last = row.rfind(target)
-            while last >= 0 and last % 3 != 0:
-                last = row.rfind(target, 0, last + 2)
-            left = first // 3 if left is None else min(left, first // 3)
-            right = last // 3 + 1 if right is None else max(right, last // 3 + 1)
-            top = y if top is None else top
-            bottom = y + 1
-        if top is None:
-            return None
-        return (left, top, right, bottom)
+            xs = [i // 3 for i in (m.start() for m in re.finditer(b'(?=%s)' % re.escape(target), row)) if i % 3 == 0]
+            if xs:
+                l, t, r, _ = found or (xs[0], y, xs[-1] + 1, y)
+                found = (min(l, xs[0]), t, max(r, xs[-1] + 1), y + 1)
+        return found
 
-    def region(self, left, top, right, bottom):
-        """The bytes of a rectangle, for comparing two pictures of it."""
-        out = bytearray()
-        for y in range(top, bottom):
-            start = (y * self.width + left) * 3
-            out += self.pixels[start:start + (right - left) * 3]
-        return bytes(out)
-
-    def save_png(self, path):
-        subprocess.run(['convert', 'ppm:-', path], input=self.raw, check=True,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-
-
-def near(colour, tolerance=24):
-    """A matcher for pixels within tolerance of colour in every channel."""
-    def match(pixel):
-        return all(abs(a - b) <= tolerance for a, b in zip(pixel, colour))
-    return match
+    def save(self, path):
+        subprocess.run(['convert', 'ppm:-', path], input=self.raw, check=False)
 
 
 class Display:
-    """An Xvfb screen of its own, found with -displayfd so parallel runs never clash."""
+    """An Xvfb screen that picks its own free display number."""
 
     def __init__(self, width=1024, height=768):
         read_end, write_end = os.pipe()
         self.process = subprocess.Popen(
             ['Xvfb', '-displayfd', str(write_end), '-screen', '0', '%dx%dx24' % (width, height),
-             '-nolisten', 'tcp', '-noreset'],
-            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+             '-nolisten', 'tcp', '-noreset'], pass_fds=(write_end,), stderr=subprocess.DEVNULL)
         os.close(write_end)
-        number = b''
-        deadline = time.monotonic() + 20
-        while not number.endswith(b'\n') and time.monotonic() < deadline:
-            chunk = os.read(read_end, 16)
-            if not chunk:
-                break
-            number += chunk
-        os.close(read_end)
-        if not number.strip():
-            self.process.kill()
+        with os.fdopen(read_end) as pipe:
+            self.name = ':' + pipe.readline().strip()   # empty when Xvfb failed
+        if self.name == ':':
             raise RuntimeError('Xvfb did not start')
-        self.name = ':' + number.decode().strip()
         self.env = dict(os.environ, DISPLAY=self.name)
 
-    def run(self, *args, timeout=10):
-        result = subprocess.run(list(args), env=self.env, capture_output=True, timeout=timeout)
-        return result.stdout.decode('latin-1').strip()
+    def run(self, *args, timeout=60):
+        return subprocess.run(args, env=self.env, capture_output=True,
+                              timeout=timeout).stdout.decode('latin-1').strip()
 
-    def screenshot(self):
-        data = subprocess.run(['import', '-display', self.name, '-window', 'root', '-depth', '8', 'ppm:-'],
-                              capture_output=True, check=True, timeout=20).stdout
-        return Screenshot(data)
+    def xdo(self, *args):
+        return self.run('xdotool', *[str(a) for a in args])
 
     def key(self, *keys):
-        self.run('xdotool', 'key', '--delay', '30', *keys)
+        self.xdo('key', '--delay', 30, *keys)
 
-    def click(self, x, y, button=1):
-        self.run('xdotool', 'mousemove', str(x), str(y), 'sleep', '0.1', 'click', str(button))
+    def shot(self):
+        return Shot(subprocess.run(['import', '-display', self.name, '-window', 'root', '-depth', '8',
+                                    'ppm:-'], capture_output=True, check=True, timeout=30).stdout)
 
-    def move(self, x, y):
-        self.run('xdotool', 'mousemove', str(x), str(y), 'sleep', '0.1')
+    screenshot = shot
+
+    def find(self, pattern, timeout):
+        """The first visible X window whose name matches pattern."""
+        return wait_for(lambda: (self.xdo('search', '--onlyvisible', '--name', pattern).split()
+                                 or [None])[0], timeout, 0.2)
 
     def close(self):
         self.process.terminate()
-        try:
-            self.process.wait(5)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
+        self.process.wait(10)
 
-
-# --- The client ---------------------------------------------------------------
 
 def private_wine_prefix(base, folder):
-    """A Wine prefix of one session's own that shares the base prefix's
-    drive_c. Wine processes share one wineserver per prefix, and its desktop
-    process takes its X display from the first program that starts it: a
-    prefix shared with other runs (the unit tests run with no display at all)
-    could hand the client a desktop without a screen. Only the registry files
-    are copied; Wine replaces them by renaming when it saves."""
+    """A prefix of one run's own (its own wineserver and desktop on this
+    run's display) sharing the base prefix's drive_c; the registry files are
+    copied, since Wine replaces them by renaming."""
     os.makedirs(os.path.join(folder, 'dosdevices'))
     for name in os.listdir(base):
-        path = os.path.join(base, name)
-        if name.endswith('.reg') or (name.startswith('.') and os.path.isfile(path)):
-            shutil.copy2(path, os.path.join(folder, name))
+        if name.endswith('.reg') or (name.startswith('.') and os.path.isfile(os.path.join(base, name))):
+            shutil.copy2(os.path.join(base, name), folder)
     os.symlink(os.path.join(base, 'drive_c'), os.path.join(folder, 'drive_c'))
     os.symlink('../drive_c', os.path.join(folder, 'dosdevices', 'c:'))
     os.symlink('/', os.path.join(folder, 'dosdevices', 'z:'))
     return folder
 
 
-def wine_env(display, prefix=None):
-    env = dict(display.env)
-    env['WINEPREFIX'] = prefix or os.environ.get('WINEPREFIX', '/root/.wine-quorvane')
-    env['WINEDEBUG'] = '-all'
-    env['WINEDLLOVERRIDES'] = 'winemenubuilder.exe=d;mscoree,mshtml='
-    return env
-
-
 def write_ini(folder, values):
-    """QUORVANE.INI with section Quorvane and the given keys, in Windows line ends."""
-    lines = ['[Quorvane]'] + ['%s=%s' % (key, value) for key, value in values.items()]
+    lines = ['[Quorvane]'] + ['%s=%s' % item for item in values.items()]
     with open(os.path.join(folder, 'QUORVANE.INI'), 'wb') as f:
         f.write(('\r\n'.join(lines) + '\r\n').encode('latin-1'))
 
 
 class Client:
-    """quorvane.exe in a scratch folder of its own, started under Wine."""
+    """quorvane.exe copied into a scratch folder of its own and started under Wine."""
 
-    def __init__(self, exe, display, scratch_root, ini, arguments=(), prefix=None):
-        self.display = display
-        self.folder = tempfile.mkdtemp(prefix='client-', dir=scratch_root)
-        self.exe = os.path.join(self.folder, 'quorvane.exe')
-        shutil.copy(exe, self.exe)
+    def __init__(self, exe, display, scratch, ini, arguments=(), prefix=None):
+        self.display, self.prefix, self.window = display, prefix, None
+        self.folder = tempfile.mkdtemp(prefix='client-', dir=scratch)
+        self.exe = shutil.copy(exe, self.folder)
         if ini is not None:
             write_ini(self.folder, ini)
         self.log = open(os.path.join(self.folder, 'wine.log'), 'wb')
-        self.prefix = prefix
-        self.process = subprocess.Popen(['wine', self.exe] + list(arguments), cwd=self.folder,
-                                        env=wine_env(display, prefix), stdout=self.log,
-                                        stderr=subprocess.STDOUT)
-        self.window = None
+        self.env = dict(display.env, WINEPREFIX=prefix or os.environ.get('WINEPREFIX', '/root/.wine-quorvane'),
+                        WINEDEBUG='-all', WINEDLLOVERRIDES='winemenubuilder.exe=d;mscoree,mshtml=')
+        self.process = subprocess.Popen(['wine', self.exe, *arguments], cwd=self.folder, env=self.env,
+                                        stdout=self.log, stderr=subprocess.STDOUT)
 
     def find_window(self, timeout=30):
-        """The X window of the main window, found by its title."""
-        def search():
-            out = self.display.run('xdotool', 'search', '--name', '^Quorvane!')
-            ids = [line for line in out.split() if line.strip()]
-            return ids[0] if ids else None
-        self.window = wait_for(search, timeout, interval=0.2)
+        self.window = self.display.find('^Quorvane!', timeout)
         return self.window
 
-    def title(self):
-        return self.display.run('xdotool', 'getwindowname', self.window)
-
-    def geometry(self):
-        """(x, y, width, height) of the X window."""
-        out = self.display.run('xdotool', 'getwindowgeometry', '--shell', self.window)
-        values = dict(line.split('=', 1) for line in out.splitlines() if '=' in line)
-        return tuple(int(values[k]) for k in ('X', 'Y', 'WIDTH', 'HEIGHT'))
-
     def focus(self):
-        if self.window:
-            self.display.run('xdotool', 'windowfocus', self.window)
+        self.display.xdo('windowfocus', self.window)
+
+    def title(self):
+        return self.display.xdo('getwindowname', self.window)
 
     def wait_exit(self, timeout):
         try:
@@ -479,82 +343,112 @@ class Client:
         except subprocess.TimeoutExpired:
             return None
 
-    def ini_text(self):
-        with open(os.path.join(self.folder, 'QUORVANE.INI'), 'rb') as f:
-            return f.read().decode('latin-1')
-
     def stop(self):
         if self.process.poll() is None:
             self.process.kill()
-            try:
-                self.process.wait(5)
-            except subprocess.TimeoutExpired:
-                pass
+            self.process.wait(10)
         self.log.close()
-        if self.prefix:
-            # A private prefix's wineserver ends a few seconds after its last
-            # program; wait for that (bounded) so the prefix can be removed.
-            try:
-                subprocess.run(['wineserver', '-w'],
-                               env=dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG='-all'),
-                               timeout=20, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            except subprocess.TimeoutExpired:
-                pass
+        if self.prefix:   # this run's own wineserver and desktop end with it
+            subprocess.run(['wineserver', '-k'], env=self.env, capture_output=True, timeout=30)
 
 
-# --- Checks -------------------------------------------------------------------
+class Session:
+    """A display, a fake server and one client (QUORVANE.INI from `ini` over
+    the defaults), torn down together; records the checks."""
 
-class Checks:
-    """Records named checks; a scenario's result is whether all passed."""
-
-    def __init__(self, scenario):
-        self.scenario = scenario
-        self.results = []
+    def __init__(self, args, ini=None, arguments=(), layout=None, server=None):
+        self.args, self.failed, self.origin = args, [], None
+        self.display = Display()
+        if layout:
+            self.display.run('setxkbmap', '-display', self.display.name, layout)
+        self.server = server or FakeServer()
+        values = {'host': '127.0.0.1', 'port': self.server.port, 'bredd': WIDTH, 'hojd': HEIGHT,
+                  'fps': 30, 'fullskarm': 0, 'ljud': 0, 'ljudfrekvens': 22050, 'stereo': 0,
+                  'muskanslighet': 100, 'joystick': 0, 'namn': 'E2E', 'nyckel': 'hemlig'}
+        values.update(ini or {})
+        self.prefix = private_wine_prefix(os.environ.get('WINEPREFIX', '/root/.wine-quorvane'),
+                                          tempfile.mkdtemp(prefix='wine-', dir=args.scratch) + '/p')
+        self.client = Client(args.exe, self.display, args.scratch, values, arguments, self.prefix)
 
     def check(self, name, passed, detail=''):
-        passed = bool(passed)
-        self.results.append((name, passed, detail))
-        print('%s  %-60s %s' % ('PASS' if passed else 'FAIL', name, detail), flush=True)
-        return passed
+        print('PASS  %s' % name if passed else 'FAIL  %s  %s' % (name, detail or ''), flush=True)
+        if not passed:
+            self.failed.append(name)
+        return bool(passed)
 
-    def failed(self):
-        return [name for name, passed, _ in self.results if not passed]
+    def start(self, timeout=60):
+        """The connection, once the window shows its 640 x 480 title screen."""
+        connection = self.server.wait_connection(timeout)
+        window = self.client.find_window(timeout)
+
+        def area():
+            box = self.shot().box(BACKGROUND)
+            return box if box and (box[2] - box[0], box[3] - box[1]) == (WIDTH, HEIGHT) else None
+        box = window and wait_for(area, 30, 0.2)
+        if not self.check('client connects, window shows the 640 x 480 title screen',
+                          connection and box, 'connection %r, window %r' % (connection, window)):
+            raise RuntimeError('no client')
+        self.origin = box[:2]
+        self.client.focus()
+        connection.wait(MSG_HELLO, 10)
+        return connection
+
+    def shot(self):
+        return self.display.shot()
+
+    def to_screen(self, x, y):
+        return self.origin[0] + x, self.origin[1] + y
+
+    def count(self, shot, left, top, right, bottom, colour, tolerance=8):
+        ox, oy = self.origin
+        return shot.count(ox + left, oy + top, ox + right, oy + bottom, colour, tolerance)
+
+    def pixel(self, shot, x, y):
+        return shot.at(self.origin[0] + x, self.origin[1] + y)
+
+    def band(self, shot):
+        """The menu band's box in the client area, or None."""
+        box = shot.box(BAND)
+        return box and (box[0] - self.origin[0], box[1] - self.origin[1],
+                        box[2] - self.origin[0], box[3] - self.origin[1])
+
+    def stats_shown(self, shot):
+        """The statistics line: green text in a black 330 x 18 box at the top left."""
+        return (self.count(shot, 0, 0, 330, 18, (0, 0, 0), 4) > 330 * 18 // 2
+                and self.count(shot, 0, 0, 330, 18, (0, 255, 0), 40) > 40)
+
+    def close(self):
+        self.client.stop()
+        self.server.close()
+        self.display.close()
+        shutil.rmtree(os.path.dirname(self.prefix), ignore_errors=True)
 
 
-def run_scenarios(scenarios, scratch_prefix='e2e-', add_arguments=None):
-    """The command line of a scenario script: --exe, --out and --scenario
-    NAME (repeatable; all scenarios when none is named), plus whatever
-    add_arguments(parser) adds. Runs each scenario with its own Checks; a
-    scenario that breaks off counts as failed. Returns the exit code; the
-    scratch folder is kept when anything failed."""
+def main(scenarios, extra=()):
+    """Command line: --exe, --out, --scenario NAME (repeatable; all when none),
+    plus the options in extra. A scenario that breaks off fails."""
     parser = argparse.ArgumentParser()
     parser.add_argument('--exe', required=True)
     parser.add_argument('--out', required=True, help='folder for screenshots and scratch files')
     parser.add_argument('--scenario', action='append', choices=sorted(scenarios))
-    if add_arguments is not None:
-        add_arguments(parser)
+    for option in extra:
+        parser.add_argument(option)
     args = parser.parse_args()
-    # Wine wants an absolute prefix, and the client runs in its own folder.
-    args.exe = os.path.abspath(args.exe)
-    args.out = os.path.abspath(args.out)
+    args.exe, args.out = os.path.abspath(args.exe), os.path.abspath(args.out)
     os.makedirs(args.out, exist_ok=True)
-    args.scratch = tempfile.mkdtemp(prefix=scratch_prefix, dir=args.out)
+    args.scratch = tempfile.mkdtemp(prefix='e2e-', dir=args.out)
     failed = []
     for name in args.scenario or list(scenarios):
-        checks = Checks(name)
         print('== %s' % name, flush=True)
         started = time.monotonic()
         try:
-            scenarios[name](args, checks)
-        except Exception:  # a scenario that breaks off counts as failed
+            failed += ['%s: %s' % (name, n) for n in scenarios[name](args)]
+        except Exception:
             traceback.print_exc()
-            checks.check('%s ran to its end' % name, False)
-        print('== %s: %d checks, %d failed, %.1f s' % (
-            name, len(checks.results), len(checks.failed()), time.monotonic() - started), flush=True)
-        failed += ['%s: %s' % (name, n) for n in checks.failed()]
+            failed.append('%s broke off' % name)
+        print('== %s: %.1f s' % (name, time.monotonic() - started), flush=True)
     if failed:
-        print('FAILED:\n  ' + '\n  '.join(failed))
-        print('client folders and Wine logs kept in %s' % args.scratch)
+        print('FAILED:\n  %s\nclient folders and Wine logs kept in %s' % ('\n  '.join(failed), args.scratch))
         return 1
     shutil.rmtree(args.scratch, ignore_errors=True)
     return 0
