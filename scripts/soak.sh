@@ -15,5 +15,5 @@ if [ ! -f build/win/quorvane.exe ]; then
   cmake -S . -B build/win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i586.cmake
   cmake --build build/win -j 2 --target quorvane
 fi
-exec python3 tests/e2e/run_soak.py --exe build/win/quorvane.exe --out build/win/e2e \
+exec python3 scripts/soak.py --exe build/win/quorvane.exe --out build/win/e2e \
   --seconds "$seconds"

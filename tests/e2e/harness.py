@@ -1,7 +1,7 @@
-"""The real quorvane.exe under Wine on an Xvfb screen of its own, in a Wine
-prefix of its own, against a server that the test plays on 127.0.0.1.
-Every wait polls for its condition with a time limit."""
+"""The real quorvane.exe under Wine on an Xvfb screen and in a Wine prefix of
+its own, against a server the test plays on 127.0.0.1. Waits poll with limits."""
 import argparse
+import contextlib
 import os
 import re
 import shutil
@@ -54,24 +54,19 @@ def video_frame(frame_id, width, height, stream, raw_size=None, body=None):
         zlib.compress(stream) if body is None else body)
 
 
-def stream_setup(width, height, rate=0, channels=0, text=''):
-    payload = bytearray(45)
-    struct.pack_into('<HHxiB', payload, 2, width, height, rate, channels)
-    encoded = text.encode('utf-8')[:32]
-    payload[13:13 + len(encoded)] = encoded
-    return bytes(payload)
+def stream_setup(width, height, rate=0, channels=0, text=b''):
+    return struct.pack('<2xHHxiBx32s', width, height, rate, channels, text)
 
 
 def app_list(entries):
     """entries: (id, kind, name) tuples."""
-    out = struct.pack('<H', len(entries))
-    for app_id, kind, name in entries:
-        out += struct.pack('<HBB', app_id, kind, len(name.encode())) + name.encode()
-    return out
+    return struct.pack('<H', len(entries)) + b''.join(
+        struct.pack('<HBB', i, kind, len(name.encode())) + name.encode() for i, kind, name in entries)
 
 
-def server_text(slot, text):
-    return bytes([slot]) + (text if isinstance(text, bytes) else text.encode())
+def stats_shown(shot):
+    """The statistics line: green text in a black 330 x 18 box at the top left."""
+    return shot.count(0, 0, 330, 18, (0, 0, 0), 4) > 2970 and shot.count(0, 0, 330, 18, (0, 255, 0), 40) > 40
 
 
 def wait_for(condition, timeout, interval=0.05):
@@ -93,27 +88,20 @@ class Connection:
         self.cond, self.send_lock = threading.Condition(), threading.Lock()
         threading.Thread(target=self._read, daemon=True).start()
 
-    def _exact(self, n):
-        data = b''
-        while len(data) < n:
-            chunk = self.sock.recv(n - len(data))
-            if not chunk:
-                raise EOFError
-            data += chunk
-        return data
-
     def _read(self):
         try:
             while True:
-                length, kind = struct.unpack('<IB', self._exact(5))
-                payload = self._exact(length) if length else b''
+                length, kind = struct.unpack('<IB', self.sock.recv(5, socket.MSG_WAITALL))
+                payload = self.sock.recv(length, socket.MSG_WAITALL) if length else b''
+                if len(payload) < length:
+                    break
                 with self.cond:
                     self.messages.append((time.monotonic(), kind, payload))
                     self.cond.notify_all()
                 if kind == MSG_PING and self.server.answer_pings:
                     self.send(MSG_PONG, payload[:4])
                 self.server.reading.wait()   # a stuck server reads no further
-        except (EOFError, OSError):
+        except (struct.error, OSError):   # cut short or closed
             pass
         with self.cond:
             self.closed = True
@@ -123,16 +111,11 @@ class Connection:
         return self.send_raw(struct.pack('<IB', len(payload), kind) + payload)
 
     def send_raw(self, data):
-        try:
-            with self.send_lock:
-                self.sock.sendall(data)
-            return True
-        except OSError:
-            return False
+        with self.send_lock, contextlib.suppress(OSError):
+            return self.sock.sendall(data) or True
 
     def mark(self):
-        with self.cond:
-            return len(self.messages)
+        return len(self.messages)
 
     def since(self, mark, kinds=None):
         """(type, payload) of the messages from index mark on."""
@@ -142,8 +125,7 @@ class Connection:
     def wait(self, kind, timeout=5, start=0, match=None):
         """The payload of the first message of kind (from index start) that match() accepts."""
         def found():
-            return next((p for k, p in self.since(start) if k == kind and (match is None or match(p))),
-                        None)
+            return next((p for k, p in self.since(start, (kind,)) if match is None or match(p)), None)
         with self.cond:
             self.cond.wait_for(lambda: found() is not None, timeout)
         return found()
@@ -153,10 +135,8 @@ class Connection:
             return self.cond.wait_for(lambda: self.closed, timeout)
 
     def close(self):
-        try:
+        with contextlib.suppress(OSError):
             self.sock.shutdown(socket.SHUT_RDWR)
-        except OSError:
-            pass
         self.sock.close()
 
 
@@ -182,12 +162,9 @@ class FakeServer:
 
     def stop_listening(self):
         if self.listener is not None:
-            try:
+            with contextlib.suppress(OSError):
                 self.listener.shutdown(socket.SHUT_RDWR)
-            except OSError:
-                pass
-            self.listener.close()
-            self.listener = None
+            self.listener = self.listener.close()
 
     def _accept(self, listener):
         while True:
@@ -217,35 +194,34 @@ class FakeServer:
 
 
 class Shot:
-    """A screenshot: an 8-bit binary PPM."""
+    """A screenshot (an 8-bit binary PPM) in coordinates from origin on."""
 
-    def __init__(self, data):
+    def __init__(self, data, origin=(0, 0)):
         head = re.match(rb'P6\s+(\d+)\s+(\d+)\s+255\s', data)
         self.width, self.height = int(head.group(1)), int(head.group(2))
-        self.pixels, self.raw = data[head.end():], data
+        self.pixels, self.raw, (self.ox, self.oy) = data[head.end():], data, origin
 
     def at(self, x, y):
-        i = (y * self.width + x) * 3
+        i = ((y + self.oy) * self.width + x + self.ox) * 3
         return tuple(self.pixels[i:i + 3])
 
     def count(self, left, top, right, bottom, colour, tolerance=8):
         """Pixels of [left, right) x [top, bottom) within tolerance of colour."""
-        n = 0
-        for y in range(max(top, 0), min(bottom, self.height)):
-            for x in range(max(left, 0), min(right, self.width)):
-                n += all(abs(a - b) <= tolerance for a, b in zip(self.at(x, y), colour))
-        return n
+        return sum(all(abs(a - b) <= tolerance for a, b in zip(self.at(x, y), colour))
+                   for y in range(max(top, -self.oy), min(bottom, self.height - self.oy))
+                   for x in range(max(left, -self.ox), min(right, self.width - self.ox)))
 
     def box(self, colour):
         """The smallest (left, top, right, bottom) holding every pixel of colour, or None."""
-        target, stride, found = bytes(colour), self.width * 3, None
+        stride, found = self.width * 3, None
         for y in range(self.height):
             row = self.pixels[y * stride:(y + 1) * stride]
-            xs = [i // 3 for i in (m.start() for m in re.finditer(b'(?=%s)' % re.escape(target), row)) if i % 3 == 0]
+            xs = [m.start() // 3 for m in re.finditer(b'(?=%s)' % re.escape(bytes(colour)), row)
+                  if m.start() % 3 == 0]
             if xs:
                 l, t, r, _ = found or (xs[0], y, xs[-1] + 1, y)
                 found = (min(l, xs[0]), t, max(r, xs[-1] + 1), y + 1)
-        return found
+        return found and (found[0] - self.ox, found[1] - self.oy, found[2] - self.ox, found[3] - self.oy)
 
     def save(self, path):
         subprocess.run(['convert', 'ppm:-', path], input=self.raw, check=False)
@@ -280,8 +256,6 @@ class Display:
         return Shot(subprocess.run(['import', '-display', self.name, '-window', 'root', '-depth', '8',
                                     'ppm:-'], capture_output=True, check=True, timeout=30).stdout)
 
-    screenshot = shot
-
     def find(self, pattern, timeout):
         """The first visible X window whose name matches pattern."""
         return wait_for(lambda: (self.xdo('search', '--onlyvisible', '--name', pattern).split()
@@ -306,12 +280,6 @@ def private_wine_prefix(base, folder):
     return folder
 
 
-def write_ini(folder, values):
-    lines = ['[Quorvane]'] + ['%s=%s' % item for item in values.items()]
-    with open(os.path.join(folder, 'QUORVANE.INI'), 'wb') as f:
-        f.write(('\r\n'.join(lines) + '\r\n').encode('latin-1'))
-
-
 class Client:
     """quorvane.exe copied into a scratch folder of its own and started under Wine."""
 
@@ -319,8 +287,8 @@ class Client:
         self.display, self.prefix, self.window = display, prefix, None
         self.folder = tempfile.mkdtemp(prefix='client-', dir=scratch)
         self.exe = shutil.copy(exe, self.folder)
-        if ini is not None:
-            write_ini(self.folder, ini)
+        with open(os.path.join(self.folder, 'QUORVANE.INI'), 'wb') as f:
+            f.write(('[Quorvane]\r\n' + ''.join('%s=%s\r\n' % kv for kv in ini.items())).encode('latin-1'))
         self.log = open(os.path.join(self.folder, 'wine.log'), 'wb')
         self.env = dict(display.env, WINEPREFIX=prefix or os.environ.get('WINEPREFIX', '/root/.wine-quorvane'),
                         WINEDEBUG='-all', WINEDLLOVERRIDES='winemenubuilder.exe=d;mscoree,mshtml=')
@@ -338,26 +306,23 @@ class Client:
         return self.display.xdo('getwindowname', self.window)
 
     def wait_exit(self, timeout):
-        try:
+        """The exit code, or None while it runs."""
+        with contextlib.suppress(subprocess.TimeoutExpired):
             return self.process.wait(timeout)
-        except subprocess.TimeoutExpired:
-            return None
 
     def stop(self):
-        if self.process.poll() is None:
-            self.process.kill()
-            self.process.wait(10)
+        self.process.kill()
+        self.process.wait(10)
         self.log.close()
         if self.prefix:   # this run's own wineserver and desktop end with it
             subprocess.run(['wineserver', '-k'], env=self.env, capture_output=True, timeout=30)
 
 
 class Session:
-    """A display, a fake server and one client (QUORVANE.INI from `ini` over
-    the defaults), torn down together; records the checks."""
+    """A display, a server and a client (`ini` over the default settings) torn down together; the checks."""
 
     def __init__(self, args, ini=None, arguments=(), layout=None, server=None):
-        self.args, self.failed, self.origin = args, [], None
+        self.args, self.failed, self.origin = args, [], (0, 0)
         self.display = Display()
         if layout:
             self.display.run('setxkbmap', '-display', self.display.name, layout)
@@ -376,17 +341,15 @@ class Session:
             self.failed.append(name)
         return bool(passed)
 
-    def start(self, timeout=60):
-        """The connection, once the window shows its 640 x 480 title screen."""
-        connection = self.server.wait_connection(timeout)
-        window = self.client.find_window(timeout)
+    def start(self):
+        """The connection and its Hello, once the window shows its 640 x 480 title screen."""
+        connection = self.server.wait_connection(60)
 
         def area():
-            box = self.shot().box(BACKGROUND)
-            return box if box and (box[2] - box[0], box[3] - box[1]) == (WIDTH, HEIGHT) else None
-        box = window and wait_for(area, 30, 0.2)
-        if not self.check('client connects, window shows the 640 x 480 title screen',
-                          connection and box, 'connection %r, window %r' % (connection, window)):
+            box = self.display.shot().box(BACKGROUND)
+            return box if box and box[2:] == (box[0] + WIDTH, box[1] + HEIGHT) else None
+        box = self.client.find_window(60) and wait_for(area, 30, 0.2)
+        if not self.check('the client connects, its window shows the title screen', connection and box):
             raise RuntimeError('no client')
         self.origin = box[:2]
         self.client.focus()
@@ -394,28 +357,11 @@ class Session:
         return connection
 
     def shot(self):
-        return self.display.shot()
+        """A screenshot in the coordinates of the client area."""
+        return Shot(self.display.shot().raw, self.origin)
 
     def to_screen(self, x, y):
         return self.origin[0] + x, self.origin[1] + y
-
-    def count(self, shot, left, top, right, bottom, colour, tolerance=8):
-        ox, oy = self.origin
-        return shot.count(ox + left, oy + top, ox + right, oy + bottom, colour, tolerance)
-
-    def pixel(self, shot, x, y):
-        return shot.at(self.origin[0] + x, self.origin[1] + y)
-
-    def band(self, shot):
-        """The menu band's box in the client area, or None."""
-        box = shot.box(BAND)
-        return box and (box[0] - self.origin[0], box[1] - self.origin[1],
-                        box[2] - self.origin[0], box[3] - self.origin[1])
-
-    def stats_shown(self, shot):
-        """The statistics line: green text in a black 330 x 18 box at the top left."""
-        return (self.count(shot, 0, 0, 330, 18, (0, 0, 0), 4) > 330 * 18 // 2
-                and self.count(shot, 0, 0, 330, 18, (0, 255, 0), 40) > 40)
 
     def close(self):
         self.client.stop()
@@ -425,8 +371,8 @@ class Session:
 
 
 def main(scenarios, extra=()):
-    """Command line: --exe, --out, --scenario NAME (repeatable; all when none),
-    plus the options in extra. A scenario that breaks off fails."""
+    """--exe, --out, --scenario NAME (repeatable; all by default) and the options
+    in extra; scenario(args) gives the names of its failed checks."""
     parser = argparse.ArgumentParser()
     parser.add_argument('--exe', required=True)
     parser.add_argument('--out', required=True, help='folder for screenshots and scratch files')
@@ -440,13 +386,11 @@ def main(scenarios, extra=()):
     failed = []
     for name in args.scenario or list(scenarios):
         print('== %s' % name, flush=True)
-        started = time.monotonic()
         try:
             failed += ['%s: %s' % (name, n) for n in scenarios[name](args)]
         except Exception:
             traceback.print_exc()
             failed.append('%s broke off' % name)
-        print('== %s: %.1f s' % (name, time.monotonic() - started), flush=True)
     if failed:
         print('FAILED:\n  %s\nclient folders and Wine logs kept in %s' % ('\n  '.join(failed), args.scratch))
         return 1

@@ -1,21 +1,14 @@
 #!/usr/bin/env python3
 """Checks that a 32-bit Windows program loads and runs on Windows 98 on an
-i586 (Pentium MMX, AMD K6, Cyrix), from what objdump reads in it.
+i586, from what objdump reads in it: check_exe.py [--objdump P] [--expect TEXT ...] EXE
 
-    check_exe.py [--objdump PROG] [--expect TEXT ...] EXE
-
-Each finding is a line "EXE: KIND: detail"; any finding fails the check:
-  subsystem    not a GUI program, a subsystem or OS version above 4.0,
-               delay-loaded imports
-  dll          a DLL other than KERNEL32, USER32, GDI32, WSOCK32, WINMM, MSVCRT
-  function     a function the Windows 98 DLL does not export (exports/*.txt),
-               exports only as a stub that always fails (*.stubs.txt), or an
-               import by ordinal
-  instruction  what an i586 lacks: cmov, fcmov, fcomi, SSE and later
-  constructor  a global constructor, which our own entry point never runs
-  icon         no icon group 1 with a 16 x 16 and a 32 x 32 image of 32 bits
-With --expect the check instead passes when every TEXT is in some finding:
-the self-test on a sample built to fail.
+Each finding is a line "EXE: KIND: detail" and fails the check: subsystem (not
+GUI, subsystem or OS version above 4.0, delay-loaded imports), dll (not one of
+ALLOWED), function (not exported by the Windows 98 DLL, exports/*.txt, or only
+as a failing stub, *.stubs.txt), instruction (cmov, fcomi, SSE and others an
+i586 lacks), constructor (global constructors never run: our entry point is our
+own), icon (no group 1 of 16 x 16 and 32 x 32 images of 32 bits). With --expect
+it passes when every TEXT is in some finding: the self-test on a planted sample.
 """
 import argparse
 import os
