@@ -252,7 +252,7 @@ SCENARIOS = {
         ('expect', 'locked: 3 right and 2 up is MouseDelta (3, -2), the wheel -120; re-centring sends nothing',
          [M(MSG_MOUSE_DELTA, '<hh', 3, -2), M(MSG_MOUSE_WHEEL, '<h', -120)],
          (MSG_MOUSE_DELTA, MSG_MOUSE_POS, MSG_MOUSE_WHEEL)),
-        ('send', MSG_SERVER_TEXT, b'\x01http://start.example/'), ('send', MSG_STREAM_STATE, bytes([1, 1, 3])),
+        ('send', MSG_SERVER_TEXT, b'\x01http://start.example/'), ('stream', 1, 3),
         ('key', 'F6'), ('screen', 'F6 while a web app streams opens the address bar', bar(True)),
         ('shot', 'e2e_address_bar.png'),
         ('type', 'abc'), ('key', 'Return'), ('seen', 'Enter sends WebAddress "abc"', (MSG_WEB_ADDRESS, b'\0abc')),
