@@ -167,6 +167,13 @@ void Browser::ask_history(const std::string& purpose) {
     if (!session_.empty()) waiting_[send("Page.getNavigationHistory", json::object(), true)] = purpose;
 }
 
+void Browser::report_again() {
+    std::lock_guard<std::mutex> hold(lock_);
+    shown_url_.clear();
+    shown_title_.clear();
+    ask_history("report");
+}
+
 void Browser::step_history(int step) {
     std::lock_guard<std::mutex> hold(lock_);
     ask_history(step < 0 ? "back" : "forward");

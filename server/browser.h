@@ -46,6 +46,9 @@ public:
     void back() { step_history(-1); }
     void forward() { step_history(+1); }
 
+    // Reports the address and title once more (a client came to watch).
+    void report_again();
+
     // A text for the client (slot 1 address, 3 title, 0 status) that arose
     // since the last call; false when there is none. Any thread.
     bool next_text(uint8_t* slot, std::string* text);

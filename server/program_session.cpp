@@ -18,6 +18,7 @@ public:
     bool start(const AppEntry& entry, const StreamFormat& format, const std::vector<std::string>& environment,
                std::string* error) {
         name_ = entry.name;
+        sound_server_ = sound_server_in(environment);
         std::string why;
         if (!display_.start(format.width, format.height, &why)) {
             log_line("\"%s\": %s", name_.c_str(), why.c_str());
@@ -36,15 +37,17 @@ public:
         return true;
     }
 
-    std::unique_ptr<Source> watch(const StreamFormat&, std::string* error) override {
+    std::unique_ptr<Source> watch(const StreamFormat& format, std::string* error) override {
         std::string why;
         std::shared_ptr<ProgramSession> self = shared_from_this();
-        std::unique_ptr<Source> source =
+        std::unique_ptr<XSource> source =
             XSource::open(display_.name(), "", [self] { return self->ended(); }, self, &why);
         if (!source) {
             log_line("\"%s\": %s", name_.c_str(), why.c_str());
             *error = "Kunde inte visa " + name_ + ".";
+            return nullptr;
         }
+        source->set_sound(record_sound(sound_server_, format.rate, format.channels));
         return source;
     }
 
@@ -56,6 +59,7 @@ public:
 
 private:
     std::string name_;
+    std::string sound_server_;  // the workspace's, or "" without sound
     PrivateDisplay display_;
     ChildProcess program_;  // ends before its display
 };

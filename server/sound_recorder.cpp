@@ -5,7 +5,13 @@
 #include <pulse/error.h>
 #include <pulse/simple.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdlib>
+
+#include "server/log.h"
 
 namespace qvs {
 
@@ -90,6 +96,32 @@ size_t SoundRecorder::read(int16_t* out, size_t max_frames) {
     head_ = (head_ + samples) % ring_.size();
     held_ -= samples;
     return frames;
+}
+
+std::string sound_server_in(const std::vector<std::string>& environment) {
+    const std::string name = "PULSE_SERVER=";
+    for (const std::string& e : environment)
+        if (e.compare(0, name.size(), name) == 0) return e.substr(name.size());
+    return std::string();
+}
+
+std::string desktop_sound_server() {
+    const char* set = std::getenv("PULSE_SERVER");
+    if (set && set[0]) return set;
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    std::string socket = runtime && runtime[0] ? std::string(runtime) + "/pulse/native"
+                                               : "/run/user/" + std::to_string(::getuid()) + "/pulse/native";
+    struct stat st;
+    if (::stat(socket.c_str(), &st) == 0 && S_ISSOCK(st.st_mode)) return "unix:" + socket;
+    return std::string();
+}
+
+std::unique_ptr<SoundRecorder> record_sound(const std::string& server, int rate, int channels) {
+    if (rate <= 0 || server.empty()) return nullptr;
+    std::string why;
+    std::unique_ptr<SoundRecorder> recorder = SoundRecorder::open(server, rate, channels, &why);
+    if (!recorder) log_line("no sound: %s", why.c_str());
+    return recorder;
 }
 
 }  // namespace qvs

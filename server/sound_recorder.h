@@ -62,6 +62,18 @@ private:
     std::thread thread_;
 };
 
+// The PULSE_SERVER value in `environment` ("NAME=value" texts), or "".
+std::string sound_server_in(const std::vector<std::string>& environment);
+
+// The sound server of the desktop this server runs in: $PULSE_SERVER, or
+// the user's own socket when it exists; "" when there is none. Named
+// explicitly so that recording never starts a sound server of its own.
+std::string desktop_sound_server();
+
+// A recorder for `server` in the client's format, or null (logged) when
+// there is no sound to record: rate 0, no server, or it does not answer.
+std::unique_ptr<SoundRecorder> record_sound(const std::string& server, int rate, int channels);
+
 }  // namespace qvs
 
 #endif

@@ -14,12 +14,14 @@ std::unique_ptr<Source> open_source(const AppEntry& entry, Workspace& workspace,
     case AppKind::Screen:
     case AppKind::Window: {
         std::string why;
-        std::unique_ptr<Source> s = XSource::open(entry.display, entry.title, nullptr, nullptr, &why);
+        std::unique_ptr<XSource> s = XSource::open(entry.display, entry.title, nullptr, nullptr, &why);
         if (!s) {
             log_line("\"%s\": %s", entry.name.c_str(), why.c_str());
             *error = entry.kind == AppKind::Window ? "Fönstret för " + entry.name + " finns inte just nu."
                                                    : "Skärmen " + entry.display + " går inte att visa.";
+            return nullptr;
         }
+        s->set_sound(record_sound(desktop_sound_server(), format.rate, format.channels));
         return s;
     }
     case AppKind::Program:

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "server/sound_recorder.h"
 #include "server/source.h"
 #include "server/x_capture.h"
 #include "server/x_input.h"
@@ -31,12 +32,19 @@ public:
     void release_input() override { input_->release_all(); }
     std::string ended() override;
 
+    // The sound that goes with the picture; without one the stream is silent.
+    void set_sound(std::unique_ptr<SoundRecorder> sound) { sound_ = std::move(sound); }
+    size_t read_audio(int16_t* out, size_t max_frames) override {
+        return sound_ ? sound_->read(out, max_frames) : 0;
+    }
+
 private:
     XSource() = default;
     std::unique_ptr<XCapture> capture_;
     std::unique_ptr<XInput> input_;
     std::function<std::string()> ended_;
     std::shared_ptr<void> keep_;
+    std::unique_ptr<SoundRecorder> sound_;
 };
 
 }  // namespace qvs
