@@ -70,11 +70,7 @@ std::unique_ptr<Browser> Browser::start(const BrowserOptions& options, std::stri
         return nullptr;
     }
     b->pipe_ = ends[0];
-    std::string fd = std::to_string(ends[1]);
     std::vector<std::string> argv = {
-        "/bin/sh", "-c",
-        // Chromium wants the pipe as descriptors 3 and 4.
-        "exec \"$0\" \"$@\" 3<&" + fd + " 4>&" + fd,
         "chromium", "--remote-debugging-pipe", "--user-data-dir=" + pattern,
         // A window without chrome over the whole screen.
         "--kiosk", "--window-position=0,0",
@@ -92,7 +88,9 @@ std::unique_ptr<Browser> Browser::start(const BrowserOptions& options, std::stri
     env.push_back("HOME=" + pattern);
     env.push_back("XDG_CONFIG_HOME=" + pattern);
     env.push_back("XDG_CACHE_HOME=" + pattern);
-    bool started = b->process_.start(argv, env, ends[1], false, error);
+    // Chromium reads commands from descriptor 3 and writes to 4: both are
+    // our socket's other end.
+    bool started = b->process_.start(argv, env, {{ends[1], 3}, {ends[1], 4}}, false, error);
     ::close(ends[1]);
     if (!started) return nullptr;
 

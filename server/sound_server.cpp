@@ -63,7 +63,7 @@ std::unique_ptr<SoundServer> SoundServer::start(int rate, int channels, std::str
     std::vector<std::string> env = {"HOME=" + pattern, "XDG_RUNTIME_DIR=" + pattern,
                                     "XDG_CONFIG_HOME=" + pattern, "PULSE_RUNTIME_PATH=" + pattern,
                                     "PULSE_STATE_PATH=" + pattern, "PULSE_SERVER=", "DISPLAY="};
-    if (!s->process_.start(argv, env, -1, true, error)) return nullptr;
+    if (!s->process_.start(argv, env, {}, true, error)) return nullptr;
 
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (!accepts(s->socket_)) {
