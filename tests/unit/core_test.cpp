@@ -1,0 +1,86 @@
+// The ground floor: locks, the extra thread and time (pthreads natively,
+// critical sections and CreateThread under Wine), the frame-ready gate, and
+// the command line the entry point hands to WinMain.
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+#include "app/command_line.h"
+#include "core/frame_notice.h"
+#include "core/sys.h"
+
+namespace {
+
+struct Counter {
+    Lock lock;
+    long total = 0;
+    std::atomic<int> release{0};
+};
+
+unsigned long count_up(void* raw) {
+    Counter* c = static_cast<Counter*>(raw);
+    for (int i = 0; i < 200000; i++) {
+        lock_enter(&c->lock);
+        long seen = c->total;
+        c->total = seen + 1;
+        lock_leave(&c->lock);
+    }
+    return 0;
+}
+
+unsigned long wait_for_release(void* raw) {
+    Counter* c = static_cast<Counter*>(raw);
+    for (uint32_t start = tick_count(); !c->release.load() && tick_count() - start < 10000;) sleep_ms(1);
+    c->total = -1;
+    return 0;
+}
+
+}  // namespace
+
+TEST(Sys, ThreadsLocksAndTime) {
+    static Counter counter;
+    lock_init(&counter.lock);
+    uintptr_t first = thread_start(count_up, &counter), second = thread_start(count_up, &counter);
+    ASSERT_NE(first * second, 0u);
+    EXPECT_EQ(thread_join(first, 60000) + thread_join(second, 60000), 2);
+    EXPECT_EQ(counter.total, 400000);  // no update lost
+    uintptr_t waiting = thread_start(wait_for_release, &counter);
+    EXPECT_EQ(thread_join(waiting, 20), 0);  // gives up; the thread goes on
+    EXPECT_EQ(counter.total, 400000);
+    counter.release.store(1);
+    for (uint32_t start = tick_count(); counter.total != -1 && tick_count() - start < 10000;) sleep_ms(1);
+    EXPECT_EQ(counter.total, -1);
+    uint32_t before = tick_count();
+    sleep_ms(60);
+    EXPECT_GE(tick_count() - before, 40u);  // Windows ticks move in steps of up to 16 ms
+}
+
+TEST(FrameNotice, OneNoticePendingUntilTaken) {
+    frame_notice_taken();
+    EXPECT_EQ(frame_notice_claim(), 1);
+    for (int i = 0; i < 100; i++) EXPECT_EQ(frame_notice_claim(), 0);
+    frame_notice_taken();
+    EXPECT_EQ(frame_notice_claim(), 1);
+    frame_notice_unclaim();  // the post failed: the next frame tries again
+    EXPECT_EQ(frame_notice_claim(), 1);
+    frame_notice_taken();
+}
+
+TEST(CommandLine, ArgumentsFollowTheProgramName) {
+    const char* const cases[][2] = {
+        {"C:\\QV\\QUORVANE.EXE 192.168.1.5", "192.168.1.5"},
+        {"\"C:\\Program Files\\QV\\quorvane.exe\" server.lan", "server.lan"},
+        {"quorvane.exe  \t host", "host"},      // every blank after the name goes
+        {"quorvane.exe host  ", "host  "},      // blanks at the end stay
+        {"quorvane.exe a b", "a b"},
+        {"\"quorvane.exe\"host", "host"},       // a closing quote ends the name
+        {"\"C:\\My Games\\q.exe\"\thost", "host"},
+        {"quorvane.exe \"quoted host\"", "\"quoted host\""},
+        {"quorvane.exe   ", ""}, {"\"C:\\a b\\quorvane.exe\"  ", ""}, {"", ""},
+        {"\"never closed host", ""}, {"\"", ""},
+    };
+    for (const auto& c : cases) EXPECT_STREQ(command_line_arguments(c[0]), c[1]) << c[0];
+    EXPECT_STREQ(command_line_arguments(nullptr), "");
+    const char line[] = "\"C:\\q.exe\" 10.0.0.1";  // the system's own text, not a copy
+    EXPECT_EQ(command_line_arguments(line), line + 11);
+}
