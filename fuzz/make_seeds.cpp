@@ -88,7 +88,9 @@ int main(int argc, char** argv) {
             for (const Bytes& body : bodies) stream = stream + msg(MSG_VIDEO_FRAME, body);
             Bytes input = {uint8_t(s[0]), uint8_t(s[0] >> 8), uint8_t(s[1]), uint8_t(s[1] >> 8), uint8_t(n % 3)};
             put("decode_blocks", "frame" + std::to_string(n) + "_full", input + block_stream(bodies[0]));
-            put("decode_blocks", "frame" + std::to_string(n++) + "_delta", input + block_stream(bodies[1]));
+            put("decode_blocks", "frame" + std::to_string(n) + "_delta", input + block_stream(bodies[1]));
+            Bytes cut = block_stream(bodies[0]);
+            put("decode_blocks", "frame" + std::to_string(n++) + "_cut", input + Bytes(cut.begin(), cut.begin() + cut.size() * 2 / 3));
         }
     put("messages", "menu", menu);
     put("messages", "stream", menu + stream + msg(MSG_STREAM_STATE, qvs::make_stream_state(0, 0, 0)));
