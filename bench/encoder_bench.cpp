@@ -3,8 +3,10 @@
 // full-screen noise, at 640 x 480 and 800 x 600, lossless and at the
 // default lossy quality.
 //
-//   encoder_bench [frames [quality]]   (default 120 frames per case; a
-//                                       quality adds a lossy mode)
+//   encoder_bench [frames [quality [content]]]
+//
+// Default 120 frames per case; a quality adds a lossy mode; a content
+// (demo, motion, web or noise) runs that one alone.
 //
 // The demo, motion and web cases encode consecutive frames at 30 frames a
 // second (bench/pictures.h); their first frame, which repaints everything,
@@ -104,7 +106,9 @@ int main(int argc, char** argv) {
     int frames = argc > 1 ? std::atoi(argv[1]) : 120;
     if (frames < 1) frames = 1;
     std::vector<int> qualities = {qvs::LOSSLESS_QUALITY, qvs::DEFAULT_LOSSY_QUALITY};
-    if (argc > 2) qualities.push_back(std::atoi(argv[2]));
+    if (argc > 2 && std::atoi(argv[2]) != qvs::LOSSLESS_QUALITY && std::atoi(argv[2]) != qvs::DEFAULT_LOSSY_QUALITY)
+        qualities.push_back(std::atoi(argv[2]));
+    const std::string only = argc > 3 ? argv[3] : "";
     std::printf("%d frames per case; per frame means. encode cpu: processor time of the encoding\n"
                 "thread; encode wall: elapsed time (larger on a busy machine). bytes: VideoFrame\n"
                 "bodies. first: the first frame, which repaints everything (cpu ms).\n\n",
@@ -114,6 +118,7 @@ int main(int argc, char** argv) {
                 "blocks per frame: skip fill two four raw quad");
     const int sizes[2][2] = {{640, 480}, {800, 600}};
     for (const char* content : {"demo", "motion", "web", "noise"}) {
+        if (!only.empty() && only != content) continue;
         for (auto& s : sizes) {
             for (int quality : qualities) {
                 for (int level : {1, 6}) {

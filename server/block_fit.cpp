@@ -15,11 +15,12 @@ namespace qvs {
 
 namespace {
 
-// The visible pixels of a block or a quadrant, split into channels.
+// The visible pixels of a block or a quadrant, split into channels, one
+// array per channel so that the loops over them vectorise.
 struct Points {
     int n = 0;
-    int c[64][3];
-    uint8_t at[64];  // position in the 8 x 8 block, row * 8 + column
+    int16_t c[3][64];  // 16 bits: squared distances (at most 3 * 31 * 31) still fit
+    uint8_t at[64];    // position in the 8 x 8 block, row * 8 + column
 };
 
 struct Axis {
@@ -62,12 +63,15 @@ struct Moments {
 
 Moments moments(const Points& p) {
     Moments m;
+    const int16_t *r = p.c[0], *g = p.c[1], *b = p.c[2];
+    int s0 = 0, s1 = 0, s2 = 0, rr = 0, rg = 0, rb = 0, gg = 0, gb = 0, bb = 0;
     for (int i = 0; i < p.n; i++) {
-        const int* c = p.c[i];
-        m.sum[0] += c[0], m.sum[1] += c[1], m.sum[2] += c[2];
-        m.prod[0] += c[0] * c[0], m.prod[1] += c[0] * c[1], m.prod[2] += c[0] * c[2];
-        m.prod[3] += c[1] * c[1], m.prod[4] += c[1] * c[2], m.prod[5] += c[2] * c[2];
+        s0 += r[i], s1 += g[i], s2 += b[i];
+        rr += r[i] * r[i], rg += r[i] * g[i], rb += r[i] * b[i];
+        gg += g[i] * g[i], gb += g[i] * b[i], bb += b[i] * b[i];
     }
+    m.sum[0] = s0, m.sum[1] = s1, m.sum[2] = s2;
+    m.prod[0] = rr, m.prod[1] = rg, m.prod[2] = rb, m.prod[3] = gg, m.prod[4] = gb, m.prod[5] = bb;
     return m;
 }
 
@@ -103,74 +107,88 @@ Axis principal_axis(const Moments& m, int n) {
 
 // The extreme projections of the points onto the axis, relative to the mean.
 void extent(const Points& p, const Axis& a, float* lo, float* hi) {
-    *lo = *hi = 0;
+    const float base = a.mean[0] * a.dir[0] + a.mean[1] * a.dir[1] + a.mean[2] * a.dir[2];
+    float l = 0, h = 0;
     for (int i = 0; i < p.n; i++) {
-        float t = (float(p.c[i][0]) - a.mean[0]) * a.dir[0] + (float(p.c[i][1]) - a.mean[1]) * a.dir[1] +
-                  (float(p.c[i][2]) - a.mean[2]) * a.dir[2];
-        if (t < *lo) *lo = t;
-        if (t > *hi) *hi = t;
+        float t = float(p.c[0][i]) * a.dir[0] + float(p.c[1][i]) * a.dir[1] + float(p.c[2][i]) * a.dir[2] - base;
+        l = t < l ? t : l;
+        h = t > h ? t : h;
     }
+    *lo = l;
+    *hi = h;
 }
 
 // Gives every point its nearest palette colour; returns the squared error.
-// With `sum` and `count`, also adds up each colour's points for the next
-// round of k-means.
-long assign(const Points& p, const int (*palette)[3], int k, uint8_t* index, int (*sum)[3] = nullptr,
-            int* count = nullptr) {
-    long total = 0;
-    for (int i = 0; i < p.n; i++) {
-        int best = 0, best_d = dist2(p.c[i], palette[0]);
-        for (int j = 1; j < k; j++) {
-            int d = dist2(p.c[i], palette[j]);
-            if (d < best_d) best_d = d, best = j;
+template <int K>
+long assign(const Points& p, const int (*palette)[3], uint8_t* index) {
+    // Written out per palette entry, in 16 bits, so that the loop vectorises.
+    auto d = [&](int i, int j) {
+        int16_t d0 = int16_t(p.c[0][i] - palette[j][0]), d1 = int16_t(p.c[1][i] - palette[j][1]),
+                d2 = int16_t(p.c[2][i] - palette[j][2]);
+        return int16_t(d0 * d0 + d1 * d1 + d2 * d2);
+    };
+    int total = 0;
+    const int n = p.n;  // a local: the index bytes written below might alias p.n
+    for (int i = 0; i < n; i++) {
+        int16_t best_d = d(i, 0), best = 0;
+        int16_t d1 = d(i, 1);
+        best = d1 < best_d ? int16_t(1) : best;
+        best_d = d1 < best_d ? d1 : best_d;
+        if (K == 4) {
+            int16_t d2 = d(i, 2), d3 = d(i, 3);
+            best = d2 < best_d ? int16_t(2) : best;
+            best_d = d2 < best_d ? d2 : best_d;
+            best = d3 < best_d ? int16_t(3) : best;
+            best_d = d3 < best_d ? d3 : best_d;
         }
         index[i] = uint8_t(best);
         total += best_d;
-        if (sum) {
-            count[best]++;
-            for (int c = 0; c < 3; c++) sum[best][c] += p.c[i][c];
-        }
     }
     return total;
 }
 
-// k-means with k colours (2 or 4), seeded along the principal axis: two
-// colours from the points on either side of the mean, four evenly over the
-// points' extent. Stops as soon as the error is within max_error.
+// Adds up the points of each palette colour, for the next round of k-means.
+template <int K>
+void add_up(const Points& p, const uint8_t* index, int (*sum)[3], int* count) {
+    for (int j = 0; j < K; j++) {
+        int n = 0, s0 = 0, s1 = 0, s2 = 0;
+        for (int i = 0; i < p.n; i++) {
+            int in = index[i] == j;
+            n += in;
+            s0 += in * p.c[0][i], s1 += in * p.c[1][i], s2 += in * p.c[2][i];
+        }
+        count[j] += n;
+        sum[j][0] += s0, sum[j][1] += s1, sum[j][2] += s2;
+    }
+}
+
+// k-means with k colours (2 or 4), seeded along the principal axis where
+// k clusters of points spread evenly along it would have their centres: at
+// about 1 standard deviation either side of the mean for two, at 0.45 and
+// 1.35 for four. Stops as soon as the error is within max_error.
 long fit_palette(const Points& p, const Axis& a, int k, long max_error, int (*palette)[3], uint8_t* index) {
+    static const float SEED2[2] = {-1.0f, 1.0f}, SEED4[4] = {-1.35f, -0.45f, 0.45f, 1.35f};
+    const float* seed = k == 2 ? SEED2 : SEED4;
+    const float sigma = std::sqrt(a.along > 0 ? a.along / float(p.n) : 0.0f);
     int trial[4][3];
     uint8_t trial_index[64];
     int sum[4][3] = {}, count[4] = {};
-    if (k == 2) {
-        for (int i = 0; i < p.n; i++) {
-            float t = (float(p.c[i][0]) - a.mean[0]) * a.dir[0] + (float(p.c[i][1]) - a.mean[1]) * a.dir[1] +
-                      (float(p.c[i][2]) - a.mean[2]) * a.dir[2];
-            int j = t > 0;
-            count[j]++;
-            for (int c = 0; c < 3; c++) sum[j][c] += p.c[i][c];
-        }
-        for (int j = 0; j < 2; j++)
-            for (int c = 0; c < 3; c++)
-                trial[j][c] = count[j] ? (2 * sum[j][c] + count[j]) / (2 * count[j]) : to5(a.mean[c]);
-    } else {
-        float lo, hi;
-        extent(p, a, &lo, &hi);
-        for (int j = 0; j < k; j++) {
-            float t = lo + (hi - lo) * float(2 * j + 1) / float(2 * k);
-            for (int c = 0; c < 3; c++) trial[j][c] = to5(a.mean[c] + t * a.dir[c]);
-        }
-    }
+    for (int j = 0; j < k; j++)
+        for (int c = 0; c < 3; c++) trial[j][c] = to5(a.mean[c] + seed[j] * sigma * a.dir[c]);
     long best = -1;
-    for (int round = 0; round < 3; round++) {
-        std::memset(sum, 0, sizeof sum);
-        std::memset(count, 0, sizeof count);
-        long error = assign(p, trial, k, trial_index, sum, count);
+    const int rounds = 3;
+    for (int round = 0; round < rounds; round++) {
+        long error = k == 2 ? assign<2>(p, trial, trial_index) : assign<4>(p, trial, trial_index);
         if (best < 0 || error < best) {
             best = error;
             std::memcpy(palette, trial, sizeof(int) * 3 * size_t(k));
             std::memcpy(index, trial_index, size_t(p.n));
         }
-        if (best <= max_error) break;
+        if (best <= max_error || round == rounds - 1) break;
+        std::memset(sum, 0, sizeof sum);
+        std::memset(count, 0, sizeof count);
+        if (k == 2) add_up<2>(p, trial_index, sum, count);
+        else add_up<4>(p, trial_index, sum, count);
         bool moved = false;
         for (int j = 0; j < k; j++) {
             if (count[j] == 0) continue;  // an empty cluster keeps its colour
@@ -212,7 +230,7 @@ long fit_quadrant(const Points& p, const Axis& a, int (*ends)[3], uint8_t* index
     long best = -1;
     for (int round = 0; round < 3; round++) {
         quad_palette(e[0], e[1], palette);
-        long error = assign(p, palette, 4, trial_index);
+        long error = assign<4>(p, palette, trial_index);
         if (best < 0 || error < best) {
             best = error;
             std::memcpy(ends, e, sizeof e);
@@ -226,8 +244,8 @@ long fit_quadrant(const Points& p, const Axis& a, int (*ends)[3], uint8_t* index
             ab += w0 * w1;
             bb += w1 * w1;
             for (int c = 0; c < 3; c++) {
-                ax[c] += w0 * p.c[i][c];
-                bx[c] += w1 * p.c[i][c];
+                ax[c] += w0 * p.c[c][i];
+                bx[c] += w1 * p.c[c][i];
             }
         }
         long det = aa * bb - ab * ab;
@@ -246,13 +264,17 @@ long fit_quadrant(const Points& p, const Axis& a, int (*ends)[3], uint8_t* index
 }
 
 void gather(const uint16_t pixels[64], int bw, int bh, int x0, int y0, int size, Points* p) {
-    p->n = 0;
+    int n = 0;
     for (int r = y0; r < y0 + size && r < bh; r++) {
-        for (int k = x0; k < x0 + size && k < bw; k++) {
-            unpack(pixels[r * 8 + k], p->c[p->n]);
-            p->at[p->n++] = uint8_t(r * 8 + k);
+        for (int k = x0; k < x0 + size && k < bw; k++, n++) {
+            uint16_t v = pixels[r * 8 + k];
+            p->c[0][n] = int16_t((v >> 10) & 31);
+            p->c[1][n] = int16_t((v >> 5) & 31);
+            p->c[2][n] = int16_t(v & 31);
+            p->at[n] = uint8_t(r * 8 + k);
         }
     }
+    p->n = n;
 }
 
 int write_fill(const Points& p, const Moments& m, long max_error, uint8_t* payload, uint16_t* shown) {
@@ -333,9 +355,9 @@ uint16_t quad_mix(uint16_t a, uint16_t b, int wa, int wb) {
     return pack(m);
 }
 
-long block_error(const uint16_t pixels[64], const uint16_t shown[64], int bw, int bh) {
+long block_error(const uint16_t pixels[64], const uint16_t shown[64], int bw, int bh, long limit) {
     long total = 0;
-    for (int r = 0; r < bh; r++) {
+    for (int r = 0; r < bh && total <= limit; r++) {
         for (int k = 0; k < bw; k++) {
             int a[3], b[3];
             unpack(pixels[r * 8 + k], a);

@@ -4,6 +4,7 @@
 #ifndef QV_SERVER_BLOCK_FIT_H
 #define QV_SERVER_BLOCK_FIT_H
 
+#include <climits>
 #include <cstdint>
 
 namespace qvs {
@@ -13,8 +14,9 @@ namespace qvs {
 uint16_t quad_mix(uint16_t a, uint16_t b, int wa, int wb);
 
 // Squared error of `shown` against `pixels` over the visible bw x bh part,
-// summed over the three 5-bit channels.
-long block_error(const uint16_t pixels[64], const uint16_t shown[64], int bw, int bh);
+// summed over the three 5-bit channels; counting may stop once it is over
+// `limit`.
+long block_error(const uint16_t pixels[64], const uint16_t shown[64], int bw, int bh, long limit = LONG_MAX);
 
 // Finds the cheapest of FILL, TWO_COLOR and FOUR_COLOR that shows the
 // visible bw x bh part of `pixels` with a squared error (block_error) of at

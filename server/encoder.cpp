@@ -145,12 +145,14 @@ long block_error_budget(int quality, int pixels) {
     return long(mse * 3 * pixels);
 }
 
-int encode_block(const uint16_t pixels[64], int bw, int bh, const EncoderOptions& options,
-                 uint8_t payload[128], uint16_t shown[64]) {
+namespace {
+
+// encode_block for a block whose first distinct colours are known: `n` of
+// them in `colors`, 5 meaning more than four.
+int encode_known_block(const uint16_t pixels[64], int bw, int bh, const EncoderOptions& options,
+                       const uint16_t* colors, int n, uint8_t payload[128], uint16_t shown[64]) {
     std::memset(payload, 0, 128);
     std::memcpy(shown, pixels, 64 * sizeof(uint16_t));
-    uint16_t colors[5];
-    int n = distinct_colors(pixels, bw, bh, colors, 4);
 
     if (n == 1) {
         put16(payload, colors[0]);
@@ -198,6 +200,15 @@ int encode_block(const uint16_t pixels[64], int bw, int bh, const EncoderOptions
     return BLOCK_RAW;
 }
 
+}  // namespace
+
+int encode_block(const uint16_t pixels[64], int bw, int bh, const EncoderOptions& options,
+                 uint8_t payload[128], uint16_t shown[64]) {
+    uint16_t colors[5];
+    int n = distinct_colors(pixels, bw, bh, colors, 4);
+    return encode_known_block(pixels, bw, bh, options, colors, n, payload, shown);
+}
+
 FrameEncoder::FrameEncoder(const EncoderOptions& options) : options_(options) {}
 
 void FrameEncoder::encode(uint32_t frame_id, const uint16_t* picture, int width, int height,
@@ -221,35 +232,32 @@ void FrameEncoder::encode(uint32_t frame_id, const uint16_t* picture, int width,
         const int y0 = by * 8, bh = height - y0 < 8 ? height - y0 : 8;
         for (int bx = 0; bx < bx_count; bx++) {
             const int x0 = bx * 8, bw = width - x0 < 8 ? width - x0 : 8;
-            bool changed = force_full_;
-            for (int r = 0; r < 8; r++) {
-                const size_t row = size_t(y0 + r) * size_t(width) + size_t(x0);
-                for (int k = 0; k < 8; k++) {
-                    if (r < bh && k < bw) {
-                        uint16_t c = picture[row + k];
-                        block[r * 8 + k] = c;
-                        before[r * 8 + k] = reference_[row + k];
-                        if (c != before[r * 8 + k]) changed = true;
-                    } else {
-                        block[r * 8 + k] = before[r * 8 + k] = 0;
-                    }
-                }
+            if (bw < 8 || bh < 8) {  // pixels beyond the picture's edge count as 0
+                std::memset(block, 0, sizeof block);
+                std::memset(before, 0, sizeof before);
             }
+            for (int r = 0; r < bh; r++) {
+                const size_t row = size_t(y0 + r) * size_t(width) + size_t(x0);
+                std::memcpy(&block[r * 8], &picture[row], size_t(bw) * sizeof(uint16_t));
+                std::memcpy(&before[r * 8], &reference_[row], size_t(bw) * sizeof(uint16_t));
+            }
+            const bool changed_at_all = std::memcmp(block, before, sizeof block) != 0;
+            bool changed = force_full_ || changed_at_all;
             // Lossy: what the client shows stays while it is within the
             // budget (a still picture, camera grain), unless the block now
             // has so few colours that it is sent exactly.
-            if (changed && lossy) {
-                uint16_t colors[5];
-                if (distinct_colors(block, bw, bh, colors, 4) > 4 &&
-                    block_error(block, before, bw, bh) <= block_error_budget(options_.quality, bw * bh))
-                    changed = false;
+            uint16_t colors[5];
+            int count = changed ? distinct_colors(block, bw, bh, colors, 4) : 0;
+            if (changed && lossy && count > 4) {
+                long budget = block_error_budget(options_.quality, bw * bh);
+                if (block_error(block, before, bw, bh, budget) <= budget) changed = false;
             }
             const size_t index = size_t(by) * size_t(bx_count) + size_t(bx);
             if (!changed) {
                 local.blocks[BLOCK_SKIP]++;
                 continue;
             }
-            int type = encode_block(block, bw, bh, options_, payload, shown);
+            int type = encode_known_block(block, bw, bh, options_, colors, count, payload, shown);
             stream_[index] = uint8_t(type);
             stream_.insert(stream_.end(), payload, payload + PAYLOAD_SIZE[type]);
             local.blocks[type]++;
