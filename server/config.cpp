@@ -181,8 +181,11 @@ bool load_config(const std::string& path, FileSettings* out, std::string* error)
     if (ok && root.get("quality")) {
         const toml::node* node = root.get("quality");
         const auto* quality = node->as_integer();
-        if (!quality || quality->get() < 1 || quality->get() > 100)
-            ok = c.fail(node->source(), "'quality' must be a whole number, 1 to 100 (100: exact pictures)");
+        const auto* word = node->as_string();
+        if (word && word->get() == "auto")
+            f.quality = QUALITY_AUTO_SETTING;
+        else if (!quality || quality->get() < 1 || quality->get() > 100)
+            ok = c.fail(node->source(), "'quality' must be a whole number, 1 to 100 (100: exact pictures), or \"auto\"");
         else
             f.quality = int(quality->get());
     }

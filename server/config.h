@@ -3,7 +3,7 @@
 //   listen = "0.0.0.0:3300"     optional; the command line wins
 //   key = "hemlig"              optional; the command line wins
 //   keep_sessions = 10          optional; minutes a program outlives a lost link
-//   quality = 70                optional; picture quality 1..100; the command line wins
+//   quality = 70                optional; picture quality 1..100 or "auto"; the command line wins
 //
 //   [[app]]                     one per menu entry, in menu order; id = position, from 1
 //   name = "Terminal"           menu text (UTF-8)
@@ -37,13 +37,16 @@ struct AppEntry {
     std::string home, search;          // web
 };
 
+// FileSettings::quality for quality = "auto".
+const int QUALITY_AUTO_SETTING = -1;
+
 struct FileSettings {
     bool has_listen = false;
     std::string listen;                // "ADDRESS:PORT"
     bool has_key = false;
     std::string key;
     int keep_sessions = 10;            // minutes
-    int quality = 0;                   // 1..100; 0: not given
+    int quality = 0;                   // 1..100, QUALITY_AUTO_SETTING; 0: not given
     std::vector<AppEntry> apps;
 };
 

@@ -31,6 +31,7 @@
 #include <deque>
 #include <memory>
 
+#include "server/frame_pacer.h"
 #include "server/key_gate.h"
 #include "server/protocol.h"
 #include "server/server.h"
@@ -43,6 +44,12 @@ namespace {
 
 int64_t now_ms() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+int64_t now_us() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
@@ -67,6 +74,7 @@ struct Outgoing {
     Bytes data;
     size_t sent;
     OutKind kind;
+    uint32_t frame;  // OUT_VIDEO: its frame number
 };
 
 class Connection {
@@ -89,7 +97,7 @@ private:
     bool read_input();       // false: the client left or the link failed
     bool handle_buffered();  // false: the connection ends
     bool flush_output();
-    void queue(Bytes message, OutKind kind);
+    void queue(Bytes message, OutKind kind, uint32_t frame = 0);
     void queue_urgent(Bytes message);
     void end(const std::string& why) {
         if (!ended_) end_reason_ = why;
@@ -111,6 +119,7 @@ private:
     uint32_t in_flight() const { return last_sent_ - last_acked_; }
     bool room_for_frame() const { return in_flight() < uint32_t(config_.window) && queued_video_ == 0; }
     int64_t next_grab_ms() const;
+    int64_t interval_ms() const { return (pacer_->interval_us() + 999) / 1000; }
 
     int fd_;
     const ServerConfig& config_;
@@ -145,7 +154,8 @@ private:
     Bytes body_;
     bool force_ = false;        // the next grab must give a whole picture
     bool dirty_ = false;        // the picture may have changed since the last grab
-    int64_t next_frame_ms_ = 0; // frames no closer than the frame rate
+    int64_t next_frame_ms_ = 0; // frames no closer than the pacer's interval
+    std::unique_ptr<FramePacer> pacer_;  // the frame rate and quality this client keeps up with
     int64_t last_grab_ms_ = 0;
     std::vector<int16_t> samples_;
 
@@ -157,11 +167,11 @@ private:
     uint32_t pings_ = 0;
 };
 
-void Connection::queue(Bytes message, OutKind kind) {
+void Connection::queue(Bytes message, OutKind kind, uint32_t frame) {
     if (kind == OUT_VIDEO) queued_video_++;
     if (kind == OUT_AUDIO) queued_audio_bytes_ += message.size();
     queued_bytes_ += message.size();
-    out_.push_back(Outgoing{std::move(message), 0, kind});
+    out_.push_back(Outgoing{std::move(message), 0, kind, frame});
     // Frames wait for acknowledgements and sound is skipped when it piles
     // up, so only a client that sends without ever reading gets here.
     if (queued_bytes_ > OUTPUT_BACKLOG_LIMIT) end("the client does not read what it is sent");
@@ -172,7 +182,7 @@ void Connection::queue_urgent(Bytes message) {
     auto at = out_.begin();
     if (!out_.empty() && out_.front().sent > 0) ++at;
     queued_bytes_ += message.size();
-    out_.insert(at, Outgoing{std::move(message), 0, OUT_CONTROL});
+    out_.insert(at, Outgoing{std::move(message), 0, OUT_CONTROL, 0});
     if (queued_bytes_ > OUTPUT_BACKLOG_LIMIT) end("the client does not read what it is sent");
 }
 
@@ -189,7 +199,10 @@ bool Connection::flush_output() {
         o.sent += size_t(n);
         bytes_out_ += uint64_t(n);
         if (o.sent < o.data.size()) continue;
-        if (o.kind == OUT_VIDEO) queued_video_--;
+        if (o.kind == OUT_VIDEO) {
+            queued_video_--;
+            if (pacer_) pacer_->sent(o.frame, now_us());
+        }
         if (o.kind == OUT_AUDIO) queued_audio_bytes_ -= o.data.size();
         queued_bytes_ -= o.data.size();
         out_.pop_front();
@@ -364,6 +377,7 @@ void Connection::on_launch(uint16_t id) {
     queue(make_stream_state(1, source_->pointer_mode(), kind), OUT_CONTROL);
     // The client keeps its old picture when the size stays: repaint all.
     encoder_.force_full();
+    pacer_ = std::make_unique<FramePacer>(fps_, config_.auto_quality ? QUALITY_AUTO : config_.encoder.quality);
     force_ = dirty_ = true;
     next_frame_ms_ = last_grab_ms_ = now_ms();
     phase_ = STREAMING;
@@ -399,7 +413,10 @@ void Connection::back_to_menu(const std::string& status) {
 void Connection::on_frame_ack(uint32_t id) {
     // Acknowledgements come in order; one for frame n covers all before it.
     uint32_t ahead = id - last_acked_;
-    if (ahead != 0 && ahead <= in_flight()) last_acked_ = id;
+    if (ahead != 0 && ahead <= in_flight()) {
+        last_acked_ = id;
+        if (pacer_) pacer_->acked(id, now_us());
+    }
 }
 
 int64_t Connection::next_grab_ms() const {
@@ -417,6 +434,11 @@ void Connection::send_frame(int64_t now) {
     if (!changed) return;
     force_ = false;
     uint32_t id = last_sent_ + 1;
+    if (pacer_->quality() != encoder_.options().quality) {
+        EncoderOptions options = encoder_.options();
+        options.quality = pacer_->quality();
+        encoder_.set_options(options);
+    }
     encoder_.encode(id, picture_.data(), format_.width, format_.height, body_);
     if (body_.size() > WIRE_MAX_PAYLOAD) {
         end("a frame grew beyond the largest message");
@@ -425,8 +447,9 @@ void Connection::send_frame(int64_t now) {
     last_sent_ = id;
     frames_total_++;
     video_bytes_ += body_.size();
-    queue(frame_message(MSG_VIDEO_FRAME, body_), OUT_VIDEO);
-    next_frame_ms_ = std::max(next_frame_ms_ + 1000 / fps_, now - 1000 / fps_);
+    queue(frame_message(MSG_VIDEO_FRAME, body_), OUT_VIDEO, id);
+    const int64_t interval = interval_ms();
+    next_frame_ms_ = std::max(next_frame_ms_ + interval, now - interval);
     if (config_.frame_limit && frames_total_ >= config_.frame_limit) {
         log_line("#%d: %u frames sent, closing", number_, unsigned(frames_total_));
         end_stream();
@@ -468,7 +491,7 @@ void Connection::produce(int64_t now) {
     if (room_for_frame() && now >= next_grab_ms()) {
         send_frame(now);
         // A source without change events shows the next picture a frame later.
-        if (source_ && source_->wake_fd() < 0 && now >= next_frame_ms_) next_frame_ms_ = now + 1000 / fps_;
+        if (source_ && source_->wake_fd() < 0 && now >= next_frame_ms_) next_frame_ms_ = now + interval_ms();
     }
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "server/config.h"
+#include "server/frame_pacer.h"
 #include "server/server.h"
 
 namespace {
@@ -54,7 +55,12 @@ const char* const HELP =
     "                         colours (photographs, video) are approximated,\n"
     "                         the more the lower N, so that frames cost an old\n"
     "                         client less to decode. Text, window edges and\n"
-    "                         icons always stay exact.\n"
+    "                         icons always stay exact. Whatever the quality, a\n"
+    "                         client that decodes slower than its frame rate\n"
+    "                         gets fewer frames a second.\n"
+    "  --quality auto         the quality follows each client's speed: lower\n"
+    "                         until it keeps up with its frame rate, higher\n"
+    "                         again while it has room.\n"
     "  --zlib-level N         compression level 0..9 (default 6).\n"
     "  --window N             video frames sent ahead of the client's\n"
     "                         acknowledgements, at most (1..16, default 2).\n"
@@ -138,8 +144,10 @@ int main(int argc, char** argv) {
                 !parse_int(s.c_str() + x + 1, qvs::MIN_HEIGHT, qvs::MAX_HEIGHT, &config.height))
                 return usage_error("--size needs WxH within 16x16 .. 1600x1200");
         } else if (a == "--quality") {
-            if (!value(&v) || !parse_int(v, 1, qvs::LOSSLESS_QUALITY, &config.encoder.quality))
-                return usage_error("--quality needs 1..100");
+            if (!value(&v)) return usage_error("--quality needs 1..100 or auto");
+            config.auto_quality = std::strcmp(v, "auto") == 0;
+            if (!config.auto_quality && !parse_int(v, 1, qvs::LOSSLESS_QUALITY, &config.encoder.quality))
+                return usage_error("--quality needs 1..100 or auto");
             have_quality = true;
         } else if (a == "--zlib-level") {
             if (!value(&v) || !parse_int(v, 0, 9, &config.encoder.zlib_level))
@@ -179,7 +187,8 @@ int main(int argc, char** argv) {
     config.keep_sessions_ms = int64_t(file.keep_sessions) * 60 * 1000;
     if (!have_listen) listen = file.has_listen ? file.listen : "0.0.0.0:3300";
     if (!have_key && file.has_key && !no_key) key = file.key, have_key = true;
-    if (!have_quality && file.quality) config.encoder.quality = file.quality;
+    if (!have_quality && file.quality == qvs::QUALITY_AUTO_SETTING) config.auto_quality = true;
+    else if (!have_quality && file.quality) config.encoder.quality = file.quality;
     std::string address;
     int port = 0;
     qvs::parse_listen(listen, &address, &port);
@@ -215,9 +224,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "quorvane-server: %s\n", error.c_str());
         return 1;
     }
-    qvs::log_line("listening on %s:%d, %zu menu entries from %s%s, quality %d", address.c_str(), bound, config.apps.size(),
-                  config_path.empty() ? "the built-in menu" : config_path.c_str(),
-                  config.require_key ? ", key required" : "", config.encoder.quality);
+    const std::string quality = config.auto_quality ? "auto" : std::to_string(config.encoder.quality);
+    qvs::log_line("listening on %s:%d, %zu menu entries from %s%s, quality %s", address.c_str(), bound,
+                  config.apps.size(), config_path.empty() ? "the built-in menu" : config_path.c_str(),
+                  config.require_key ? ", key required" : "", quality.c_str());
     if (print_port || port == 0) {
         std::printf("%d\n", bound);
         std::fflush(stdout);
