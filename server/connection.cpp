@@ -286,7 +286,10 @@ void Connection::handle(uint8_t type, const uint8_t* p, uint32_t length) {
         if (length >= 2) on_launch(read_u16(p));
         return;
     case MSG_MENU_REQUEST:
-        if (phase_ == STREAMING) back_to_menu("Tillbaka i menyn. " + entry_->name + " väntar på dig.");
+        if (phase_ == STREAMING)
+            back_to_menu(entry_->kind == AppKind::Program || entry_->kind == AppKind::Web
+                             ? "Tillbaka i menyn. " + entry_->name + " väntar på dig."
+                             : std::string("Tillbaka i menyn."));
         else queue(make_stream_state(0, 1, 0), OUT_CONTROL);
         return;
     case MSG_FRAME_ACK:
