@@ -149,5 +149,5 @@ finally:
     server.stop(9)
     screen.stop()
     if t.failures:
-        print(server.log_text()[-3000:])
+        print(server.log_text()[-6000:])
 t.exit()
