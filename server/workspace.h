@@ -32,9 +32,9 @@ private:
     std::vector<std::string> environment(bool sound);
 
     std::mutex lock_;
-    std::map<uint16_t, std::shared_ptr<AppSession>> sessions_;
-    std::unique_ptr<SoundServer> sound_;
+    std::unique_ptr<SoundServer> sound_;  // before the sessions, so that it ends after them
     bool sound_failed_ = false;
+    std::map<uint16_t, std::shared_ptr<AppSession>> sessions_;
     int connections_ = 0;     // guarded by Workspaces
     int64_t left_ms_ = 0;     // when the last connection ended
 };
