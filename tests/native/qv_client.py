@@ -98,13 +98,13 @@ class Client:
             size = (0, 2, 12, 24, 128, 32)[t]
             blk, c = d[c:c + size], c + size
             col = lambda o: blk[o] | blk[o + 1] << 8
-            for r in range(min(8, h - y0)):
-                for k in range(min(8, w - x0)):
-                    if t == 0:
-                        continue
-                    elif t == 1:
-                        v = col(0)
-                    elif t == 2:
+            bw = min(8, w - x0)
+            for r in range(min(8, h - y0) if t else 0):
+                if t == 1:
+                    self.pixels[(y0 + r) * w + x0:(y0 + r) * w + x0 + bw] = [col(0)] * bw
+                    continue
+                for k in range(bw):
+                    if t == 2:
                         v = col(2) if blk[4 + r] >> k & 1 else col(0)
                     elif t == 3:
                         j = 8 * r + k
