@@ -14,6 +14,8 @@
 #include <filesystem>
 #include <thread>
 
+#include "server/log.h"
+
 namespace qvs {
 
 namespace {
@@ -77,12 +79,16 @@ std::unique_ptr<SoundServer> SoundServer::start(int rate, int channels, std::str
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
+    std::string why;
+    s->pacer_ = SoundRecorder::open(s->address_, 8000, 1, &why);
+    if (!s->pacer_) log_line("sound server %s: %s; sound may start late", s->address_.c_str(), why.c_str());
     return s;
 }
 
 std::unique_ptr<SoundServer> start_sound_server(std::string* error) { return SoundServer::start(48000, 2, error); }
 
 SoundServer::~SoundServer() {
+    pacer_.reset();
     process_.stop();
     std::error_code ignored;
     std::filesystem::remove_all(folder_, ignored);

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "server/child_process.h"
+#include "server/sound_recorder.h"
 
 namespace qvs {
 
@@ -33,6 +34,9 @@ private:
 
     std::string folder_, socket_, address_;
     ChildProcess process_;
+    // Keeps the null sink working in small steps: alone, it renders 2 s at
+    // a time, and each new recorder would wait for the step to end.
+    std::unique_ptr<SoundRecorder> pacer_;
 };
 
 // A sound server for a workspace. Its output runs at 48 kHz in stereo, what
