@@ -14,11 +14,10 @@ import time
 import traceback
 import zlib
 
-MSG_HELLO, MSG_KEY, MSG_CHAR, MSG_MOUSE_DELTA, MSG_MOUSE_POS, MSG_MOUSE_BUTTON = 64, 65, 66, 67, 68, 69
-MSG_MOUSE_WHEEL, MSG_GAMEPAD, MSG_LAUNCH_APP, MSG_WEB_ADDRESS, MSG_MENU_REQUEST = 70, 71, 72, 73, 74
-MSG_PING, MSG_FRAME_ACK = 75, 76
-MSG_STREAM_SETUP, MSG_APP_LIST, MSG_VIDEO_FRAME, MSG_AUDIO_DATA, MSG_STREAM_STATE = 1, 2, 3, 4, 5
-MSG_SERVER_TEXT, MSG_PONG = 6, 7
+(MSG_HELLO, MSG_KEY, MSG_CHAR, MSG_MOUSE_DELTA, MSG_MOUSE_POS, MSG_MOUSE_BUTTON, MSG_MOUSE_WHEEL, MSG_GAMEPAD,
+ MSG_LAUNCH_APP, MSG_WEB_ADDRESS, MSG_MENU_REQUEST, MSG_PING, MSG_FRAME_ACK) = range(64, 77)
+(MSG_STREAM_SETUP, MSG_APP_LIST, MSG_VIDEO_FRAME, MSG_AUDIO_DATA, MSG_STREAM_STATE, MSG_SERVER_TEXT,
+ MSG_PONG) = range(1, 8)
 INPUT = (MSG_KEY, MSG_CHAR, MSG_MOUSE_DELTA, MSG_MOUSE_POS, MSG_MOUSE_BUTTON, MSG_MOUSE_WHEEL)
 WIDTH, HEIGHT = 640, 480
 BACKGROUND, BAND, STATUS = (12, 10, 24), (170, 40, 20), (255, 200, 120)   # the title screen's
@@ -256,8 +255,7 @@ class Display:
         return Shot(subprocess.run(['import', '-display', self.name, '-window', 'root', '-depth', '8',
                                     'ppm:-'], capture_output=True, check=True, timeout=30).stdout)
 
-    def find(self, pattern, timeout):
-        """The first visible X window whose name matches pattern."""
+    def find(self, pattern, timeout):   # the first visible X window whose name matches
         return wait_for(lambda: (self.xdo('search', '--onlyvisible', '--name', pattern).split()
                                  or [None])[0], timeout, 0.2)
 
@@ -337,8 +335,7 @@ class Session:
 
     def check(self, name, passed, detail=''):
         print('PASS  %s' % name if passed else 'FAIL  %s  %s' % (name, detail or ''), flush=True)
-        if not passed:
-            self.failed.append(name)
+        self.failed += [] if passed else [name]
         return bool(passed)
 
     def start(self):

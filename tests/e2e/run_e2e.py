@@ -162,9 +162,18 @@ class Run(Session):
         self.check(name, wait_for(lambda: condition(self), timeout, 0.1))
 
     def step_dialog(self, name, shown):
-        self.step_check(name, lambda run: bool(run.display.find(DIALOG, 0)) == shown)
+        """The settings dialog shown, its host, port, name, key and frame-rate fields drawn white; or gone."""
+        self.step_check(name, lambda run: (run.dialog_fields() if shown else not run.display.find(DIALOG, 0)))
         if not shown:
             self.client.focus()
+
+    def dialog_fields(self):
+        window = self.display.find(DIALOG, 0)
+        where = window and dict(v.split('=') for v in self.display.xdo('getwindowgeometry', '--shell', window).split())
+        shot = where and Shot(self.display.shot().raw, (int(where['X']), int(where['Y'])))
+        return shot and all(shot.count(left, top, right, bottom, WHITE, 2) > (right - left) * (bottom - top) * 0.4
+                            for left, top, right, bottom in ((20, 32, 200, 46), (226, 32, 300, 46), (16, 80, 146, 94),
+                                                             (164, 80, 300, 94), (174, 128, 226, 142)))
 
     def step_reconnect(self, name, hello=lambda payload: True):
         """A new connection whose first message is a Hello that hello() accepts."""
@@ -179,9 +188,8 @@ class Run(Session):
         self.check('the server sees the link closed', self.conn.wait_closed(10))
 
 
-def ini_value(run, key):
-    with open(os.path.join(run.client.folder, 'QUORVANE.INI'), encoding='latin-1') as f:
-        return next((line.split('=', 1)[1].strip() for line in f if line.startswith(key + '=')), None)
+def settings(run):
+    return open(os.path.join(run.client.folder, 'QUORVANE.INI'), encoding='latin-1').read().split()
 
 
 MENU = [(7, 0, 'Anteckningar'), (300, 1, 'Hela sk\u00e4rmen'), (0xBEEF, 3, 'Webbl\u00e4sare')]
@@ -260,16 +268,16 @@ SCENARIOS = {
         ('key', 'F6'), ('screen', 'F6 opens it again', bar(True)),
         ('key', 'Escape'), ('screen', 'Esc closes it', bar(False)), ('key', 'x'),
         ('expect', 'no character typed in the bar reaches the server; then "x" does', [C(0x78)]),
-        ('key', 'F10'), ('dialog', 'F10 opens the settings dialog', True), ('shot', 'e2e_settings.png'),
+        ('key', 'F10'), ('dialog', 'F10 opens the settings dialog, its fields drawn', True),
+        ('shot', 'e2e_settings.png'),
         ('type', '10.9.9.9'), ('key', 'Escape'), ('dialog', 'Esc closes the dialog', False),
         ('check', 'cancelled: the link stays, the settings file keeps its host', lambda run: len(
-            run.server.connections) == 1 and not run.conn.closed and ini_value(run, 'host') == '127.0.0.1', 2),
+            run.server.connections) == 1 and not run.conn.closed and 'host=127.0.0.1' in settings(run), 2),
         ('key', 'F10'), ('dialog', 'F10 opens it again', True),
         ('key', 'Tab', 'Tab'), ('type', 'Nytt'), ('key', 'Return'),
         ('reconnect', 'confirmed: the client connects again, the Hello with the new name',
          lambda payload: payload[16:21] == b'Nytt\0'),
-        ('check', 'QUORVANE.INI holds the new name', lambda run: ini_value(run, 'namn') == 'Nytt'),
-        ('dialog', 'the dialog is gone', False),
+        ('check', 'QUORVANE.INI holds the new name', lambda run: 'namn=Nytt' in settings(run)),
         ('exit',)]),
 }
 

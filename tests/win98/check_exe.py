@@ -24,14 +24,13 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 
 
 def names(path):
-    if not os.path.exists(path):
-        return set()
-    with open(path, encoding='latin-1') as f:
-        return {line.strip() for line in f if line.strip() and not line.startswith('#')}
+    return set(open(path, encoding='latin-1').read().split()) if os.path.exists(path) else set()
 
 
 def findings(exe, objdump):
-    headers = subprocess.run([objdump, '-p', exe], capture_output=True, text=True, check=True).stdout
+    def dump(flags):
+        return subprocess.run([objdump, *flags, exe], capture_output=True, text=True, check=True).stdout
+    headers = dump(['-p'])
     field = dict(re.findall(r'^(\w+)\s+([0-9a-fA-F]+)', headers, re.M))
     if int(field.get('Subsystem', '0'), 16) != 2:
         yield 'subsystem', 'subsystem %s, not a GUI program' % field.get('Subsystem')
@@ -55,10 +54,8 @@ def findings(exe, objdump):
             elif function in stubs:
                 yield 'function', '%s!%s is only a failing stub on Windows 98' % (key, function)
 
-    code = subprocess.run([objdump, '-d', '--no-show-raw-insn', exe], capture_output=True, text=True,
-                          check=True).stdout
     seen, where = set(), '?'
-    for line in code.splitlines():
+    for line in dump(['-d', '--no-show-raw-insn']).splitlines():
         head = re.match(r'[0-9a-f]+ <(.+)>:$', line)
         where = head.group(1) if head else where
         insn = re.match(r'\s+([0-9a-f]+):\s+(?:(?:lock|rep\w*|data16|addr16)\s+)?(\S+)\s*(.*)', line)
@@ -68,9 +65,8 @@ def findings(exe, objdump):
             seen.add((where, what))
             yield 'instruction', '%s in %s (%s at 0x%s)' % (what, where, insn.group(2), insn.group(1))
 
-    symbols = subprocess.run([objdump, '-t', exe], capture_output=True, text=True, check=True).stdout
     for name in sorted(set(re.findall(r'\S*(?:_GLOBAL__sub_[ID]_|__static_initialization_and_destruction)\S*',
-                                      symbols))):
+                                      dump(['-t'])))):
         yield 'constructor', '%s would never run' % name
 
     # The resource tree: (type, id) -> size of its first leaf.
