@@ -8,6 +8,7 @@ entry in SCENARIOS, a new kind of step an entry in ACTIONS or a method of Run.
 """
 import os
 import struct
+import subprocess
 import sys
 import time
 
@@ -192,6 +193,22 @@ def settings(run):
     return open(os.path.join(run.client.folder, 'QUORVANE.INI'), encoding='latin-1').read().split()
 
 
+def real_server(run):
+    """The real server (--server) on the test server's port; its menu a terminal whose shell keeps what it reads."""
+    run.typed, config = (os.path.join(run.args.scratch, n) for n in ('typed.txt', 'server.toml'))
+    with open(config, 'w') as f:
+        f.write('[[app]]\nname = "Terminal"\nkind = "program"\ncommand = ["xterm", "-fa", "Monospace", "-fs", "14",'
+                ' "-e", "sh", "-c", "cat > %s"]\n' % run.typed)
+    run.server.stop_listening()
+    run.conn.close()
+    run.real = subprocess.Popen([run.args.server, '--config', config, '--listen', '127.0.0.1:%d' % run.server.port],
+                                stderr=open(os.path.join(run.args.scratch, 'server.log'), 'w'))
+
+
+def typed(run):
+    return os.path.exists(run.typed) and open(run.typed, encoding='utf-8').read()
+
+
 MENU = [(7, 0, 'Anteckningar'), (300, 1, 'Hela sk\u00e4rmen'), (0xBEEF, 3, 'Webbl\u00e4sare')]
 HALF = picture(W // 2, H // 2, 2)
 
@@ -279,6 +296,14 @@ SCENARIOS = {
          lambda payload: payload[16:21] == b'Nytt\0'),
         ('check', 'QUORVANE.INI holds the new name', lambda run: 'namn=Nytt' in settings(run)),
         ('exit',)]),
+    # The real server: a real xterm in the client's own X server, typed into on a Swedish keyboard.
+    'real_terminal': dict(layout='se', steps=[
+        ('do', real_server), ('screen', "the real server's menu", band(0)),
+        ('key', 'Return'), ('screen', 'the terminal fills the picture', region(0, 0, W, H, WHITE, 200000)),
+        ('type', 'Hej '), ('key', 'aring', 'adiaeresis', 'odiaeresis', 'EuroSign', 'Return'),
+        ('check', 'the shell read exactly the typed line', lambda run: typed(run) == 'Hej \u00e5\u00e4\u00f6\u20ac\n'),
+        ('screen', 'the text shows on the top line', region(0, 0, W, 24, (0, 0, 0), 100)),
+        ('shot', 'e2e_real_terminal.png')]),
 }
 
 
@@ -288,9 +313,13 @@ def play(spec, args):
     try:
         run.play(spec['steps'])
     finally:
+        if getattr(run, 'real', None):
+            run.real.kill()
+            run.real.wait()
         run.close()
     return run.failed
 
 
 if __name__ == '__main__':
-    sys.exit(main({name: (lambda args, spec=spec: play(spec, args)) for name, spec in SCENARIOS.items()}))
+    sys.exit(main({name: (lambda args, spec=spec: play(spec, args)) for name, spec in SCENARIOS.items()},
+                  ['--server']))
