@@ -249,10 +249,30 @@ void Browser::on_message(const json& message) {
         return;
     }
     if (text(message, "sessionId") != session_ || session_.empty()) return;
+    if (method == "Page.fileChooserOpened") {
+        say(0, "Filval fungerar inte här: servern visar inte sina filer.");
+        return;
+    }
     bool main_frame = method != "Page.frameNavigated" || field(field(params, "frame"), "parentId").is_null();
+    if (main_frame && method == "Page.frameNavigated" && !guard(text(field(params, "frame"), "url"))) return;
     if (main_frame && (method == "Page.frameNavigated" || method == "Page.navigatedWithinDocument" ||
                        method == "Page.domContentEventFired" || method == "Page.loadEventFired"))
         ask_history("report");
+}
+
+bool Browser::guard(const std::string& url) {
+    // Typed addresses are checked before they are opened; this catches the
+    // rest (a browser shortcut, a script): a page that is not on the web is
+    // left at once for the last one that was.
+    bool web = url.compare(0, 7, "http://") == 0 || url.compare(0, 8, "https://") == 0;
+    if (web || url == "about:blank" || url.compare(0, 15, "chrome-error://") == 0) {
+        if (web) last_web_url_ = url;
+        return true;
+    }
+    log_line("browser: left a page outside the web");
+    say(0, "Bara http- och https-sidor visas här.");
+    navigate(last_web_url_.empty() ? std::string("about:blank") : last_web_url_);
+    return false;
 }
 
 void Browser::on_reply(const std::string& purpose, const json& message) {
@@ -265,6 +285,10 @@ void Browser::on_reply(const std::string& purpose, const json& message) {
     if (purpose == "attach") {
         session_ = text(result, "sessionId");
         send("Page.enable", json::object(), true);
+        // The server's files stay out of reach: no file chooser and no
+        // download reaches its disk.
+        send("Page.setInterceptFileChooserDialog", json{{"enabled", true}}, true);
+        send("Browser.setDownloadBehavior", json{{"behavior", "deny"}}, false);
         if (!pending_url_.empty()) navigate(pending_url_);
         pending_url_.clear();
         return;

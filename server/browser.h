@@ -68,6 +68,8 @@ private:
     void navigate(const std::string& url);
     void ask_history(const std::string& purpose);
     void say(uint8_t slot, const std::string& text);
+    // False when `url` (the page just shown) is not on the web: it is left.
+    bool guard(const std::string& url);
 
     BrowserOptions options_;
     std::string profile_;
@@ -85,6 +87,7 @@ private:
     std::set<std::string> popups_;          // pages opened beside ours, to be folded in
     std::deque<std::pair<uint8_t, std::string>> texts_;
     std::string shown_url_, shown_title_;   // last reported
+    std::string last_web_url_;              // the last http or https page shown
 };
 
 }  // namespace qvs

@@ -15,7 +15,17 @@ namespace qvs {
 namespace {
 
 // Windows virtual-key codes in the Key message.
-const uint8_t VK_ALT = 0x12, VK_LEFT_ARROW = 0x25, VK_RIGHT_ARROW = 0x27;
+const uint8_t VK_SHIFT_KEY = 0x10, VK_CTRL = 0x11, VK_ALT = 0x12, VK_LEFT_ARROW = 0x25, VK_RIGHT_ARROW = 0x27,
+              VK_F12_KEY = 0x7B;
+
+// Browser shortcuts that would show the server's own files (Ctrl+O opens a
+// file dialog on its disk, Ctrl+S and Ctrl+P save to it) or its developer
+// tools: they never reach Chromium.
+bool server_shortcut(uint8_t vk, bool ctrl, bool shift) {
+    if (vk == VK_F12_KEY) return true;
+    if (ctrl && (vk == 'O' || vk == 'S' || vk == 'P')) return true;
+    return ctrl && shift && (vk == 'I' || vk == 'J' || vk == 'C');
+}
 
 class WebSession : public AppSession, public std::enable_shared_from_this<WebSession> {
 public:
@@ -74,7 +84,7 @@ public:
     int wake_fd() override { return screen_->wake_fd(); }
     void drain_wake() override { screen_->drain_wake(); }
     void release_input() override {
-        alt_down_ = false;
+        alt_down_ = ctrl_down_ = shift_down_ = false;
         screen_->release_input();
     }
     size_t read_audio(int16_t* out, size_t max_frames) override { return screen_->read_audio(out, max_frames); }
@@ -92,6 +102,9 @@ public:
             uint8_t vk = payload[0];
             bool down = payload[3] != 0;
             if (vk == VK_ALT) alt_down_ = down;
+            if (vk == VK_CTRL) ctrl_down_ = down;
+            if (vk == VK_SHIFT_KEY) shift_down_ = down;
+            if (server_shortcut(vk, ctrl_down_, shift_down_)) return;
             // Alt+Left and Alt+Right walk the history; the arrow itself does
             // not reach the page.
             if (alt_down_ && (vk == VK_LEFT_ARROW || vk == VK_RIGHT_ARROW)) {
@@ -100,13 +113,17 @@ public:
                 return;
             }
         }
+        // The control characters Ctrl+O, Ctrl+P and Ctrl+S type.
+        if (type == MSG_CHAR && length >= 2 && ctrl_down_ && (payload[0] == 0x0F || payload[0] == 0x10 ||
+                                                              payload[0] == 0x13) && payload[1] == 0)
+            return;
         screen_->input(type, payload, length);
     }
 
 private:
     std::unique_ptr<XSource> screen_;
     std::shared_ptr<WebSession> session_;
-    bool alt_down_ = false;
+    bool alt_down_ = false, ctrl_down_ = false, shift_down_ = false;
 };
 
 std::unique_ptr<Source> WebSession::watch(const StreamFormat& format, std::string* error) {

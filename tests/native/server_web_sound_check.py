@@ -94,6 +94,13 @@ try:
     c.key(0x25, 0x14B, 0)
     c.key(0x12, 0x38, 0)
     t.check('Alt+Left goes back', c.pump(20, until=shows(c, 'blue')), c.texts)
+
+    for vk in (0x11, 0x4F):  # Ctrl+O: Chromium's file dialog would show the server's disk
+        c.key(vk, 0x1D if vk == 0x11 else 0x18, 1)
+    for vk in (0x4F, 0x11):
+        c.key(vk, 0x1D if vk == 0x11 else 0x18, 0)
+    c.pump(3)
+    t.check('Ctrl+O opens no file dialog', shows(c, 'blue')(), hex(c.pixel(c.w - 10, c.h - 10)))
     c.close()
 
     s = SoundClient(server.port, name='SOUND', rate=RATE)
