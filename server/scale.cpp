@@ -83,22 +83,24 @@ void AreaScaler::scale(const uint32_t* src, int src_stride, Rect t, uint16_t* ds
     const Span& first_col = cols_[size_t(x0 - image_.x)];
     const Span& last_col = cols_[size_t(x1 - 1 - image_.x)];
     int sx0 = first_col.first, sx1 = last_col.first + last_col.count;
-    sums_.resize(size_t(sx1 - sx0) * 3);
+    // Red and blue travel together in one 64-bit word, 32 bits apart, green
+    // in another: sums stay below 2^24 (weights sum to 256 each way), so
+    // the two never mix and one multiplication does two colours.
+    sums_.resize(size_t(sx1 - sx0) * 2);
     for (int y = y0; y < y1; y++) {
         // Down the column: the weighted sum of the source rows this target
-        // row covers, per colour, for every source column needed.
+        // row covers, for every source column needed.
         const Span& row = rows_[size_t(y - image_.y)];
         std::fill(sums_.begin(), sums_.end(), 0u);
         for (int k = 0; k < row.count; k++) {
-            uint32_t w = row_weights_[row.offset + uint32_t(k)];
+            uint64_t w = row_weights_[row.offset + uint32_t(k)];
             if (w == 0) continue;
             const uint32_t* s = src + size_t(row.first + k) * size_t(src_stride) + sx0;
-            uint32_t* acc = sums_.data();
-            for (int x = sx0; x < sx1; x++, acc += 3) {
-                uint32_t p = *s++;
-                acc[0] += w * ((p >> 16) & 0xFF);
+            uint64_t* acc = sums_.data();
+            for (int x = sx0; x < sx1; x++, acc += 2) {
+                uint64_t p = *s++;
+                acc[0] += w * (((p & 0xFF0000) << 16) | (p & 0xFF));
                 acc[1] += w * ((p >> 8) & 0xFF);
-                acc[2] += w * (p & 0xFF);
             }
         }
         // Across: the weighted sum of those column sums.
@@ -106,14 +108,13 @@ void AreaScaler::scale(const uint32_t* src, int src_stride, Rect t, uint16_t* ds
         for (int x = x0; x < x1; x++) {
             const Span& col = cols_[size_t(x - image_.x)];
             const uint16_t* w = &col_weights_[col.offset];
-            const uint32_t* acc = &sums_[size_t(col.first - sx0) * 3];
-            uint32_t r = 0, g = 0, b = 0;
-            for (int k = 0; k < col.count; k++, acc += 3) {
-                r += w[k] * acc[0];
+            const uint64_t* acc = &sums_[size_t(col.first - sx0) * 2];
+            uint64_t rb = 0, g = 0;
+            for (int k = 0; k < col.count; k++, acc += 2) {
+                rb += w[k] * acc[0];
                 g += w[k] * acc[1];
-                b += w[k] * acc[2];
             }
-            d[x] = uint16_t(((r >> 19) << 10) | ((g >> 19) << 5) | (b >> 19));
+            d[x] = uint16_t(((rb >> 51) << 10) | ((g >> 19) << 5) | ((rb >> 19) & 0x1F));
         }
     }
 }

@@ -394,18 +394,33 @@ bool XShmCapture::read_tiles() {
     std::fill(dirty_.begin(), dirty_.end(), 0);
     if (sweep) next_sweep_ = Clock::now() + (any && !rescale_all_ ? SWEEP_FAST : SWEEP_SLOW);
     if (rescale_all_ || !any) return any;
+    // Runs of changed tiles; a run that continues one of the row above with
+    // the same columns grows that one, so that shared target rows are
+    // scaled once.
+    std::vector<Rect> runs;
+    size_t row_start = 0;
     for (int ty = 0; ty < tiles_y_; ty++) {
+        size_t above = row_start, above_end = runs.size();
+        row_start = runs.size();
         for (int tx = 0; tx < tiles_x_; tx++) {
             if (!changed[size_t(ty) * tiles_x_ + tx]) continue;
-            int run = tx;
-            while (run + 1 < tiles_x_ && changed[size_t(ty) * tiles_x_ + run + 1]) run++;
-            Rect r{tx * TILE_W, ty * TILE_H, 0, 0};
-            r.w = std::min((run + 1) * TILE_W, area_.w) - r.x;
-            r.h = std::min(r.y + TILE_H, area_.h) - r.y;
-            scaler_.scale(frame_.data(), area_.w, scaler_.target_of(r), picture_.data());
-            tx = run;
+            int end = tx;
+            while (end + 1 < tiles_x_ && changed[size_t(ty) * tiles_x_ + end + 1]) end++;
+            Rect r{tx * TILE_W, ty * TILE_H, std::min((end + 1) * TILE_W, area_.w) - tx * TILE_W,
+                   std::min((ty + 1) * TILE_H, area_.h) - ty * TILE_H};
+            while (above < above_end && runs[above].x < r.x) above++;
+            if (above < above_end && runs[above].x == r.x && runs[above].w == r.w) {
+                runs[above].h += r.h;
+                runs.push_back(runs[above]);  // carried on, so the next row can grow it further
+                runs[above].w = 0;
+            } else {
+                runs.push_back(r);
+            }
+            tx = end;
         }
     }
+    for (const Rect& r : runs)
+        if (!r.empty()) scaler_.scale(frame_.data(), area_.w, scaler_.target_of(r), picture_.data());
     return true;
 }
 

@@ -65,14 +65,22 @@ TEST(ServerX, WindowIsFollowedUntilItCloses) {
     std::vector<uint16_t> pic;
     ASSERT_TRUE(cap->grab(pic, 100, 80, true));
     EXPECT_EQ(std::count(pic.begin(), pic.end(), uint16_t(0x03E0)), 100 * 80);
-    XMoveResizeWindow(d, w, 400, 300, 200, 160);  // away from the pointer in the middle
+    XMoveResizeWindow(d, w, 300, 300, 250, 150);  // away from the pointer in the middle; shown 100x60
     XSync(d, False);
     int sx = 0, sy = 0;
     EXPECT_TRUE(watch(*cap, pic, 100, 80, [&] {
-        cap->picture_to_screen(0, 0, &sx, &sy);
-        return sx == 401 && std::count(pic.begin(), pic.end(), uint16_t(0x03E0)) == 100 * 80;
+        cap->picture_to_screen(0, 0, &sx, &sy);  // on the bar above: the window's first row
+        return sx == 301 && std::count(pic.begin(), pic.end(), uint16_t(0x03E0)) == 100 * 60;
     })) << sx << "," << sy;
     EXPECT_EQ(sy, 301);  // the centre of picture pixel 0 is screen pixel 1
+    // A change inside: the picture mended piece by piece equals one made afresh.
+    GC gc = XCreateGC(d, w, 0, nullptr);
+    XSetForeground(d, gc, 0xF80000);
+    XFillRectangle(d, w, gc, 37, 21, 155, 107);  // up to the last pixel of a 64x32 tile
+    XSync(d, False);
+    std::vector<uint16_t> fresh;
+    ASSERT_TRUE(qvs::XCapture::open(x.name, "probe", &error)->grab(fresh, 100, 80, true));
+    EXPECT_TRUE(watch(*cap, pic, 100, 80, [&] { return pic == fresh; }));
     EXPECT_EQ(cap->gone(), "");
     XDestroyWindow(d, w);
     XSync(d, False);

@@ -1,0 +1,124 @@
+#!/usr/bin/env python3
+"""Screen streaming measured from outside, beside x11vnc (docs/performance.md):
+
+ 1. display change -> FrameAck of the first frame that shows it (a screen
+    entry on a private 1920x1080 Xvfb, the probe at 640x480, 30 fps);
+ 2. Char -> the first frame that shows its glyph (a Terminal entry);
+ 3. the same 30 s of activity (a scrolling terminal, a moving window) on one
+    1920x1080 display, served at the same time by quorvane-server to the
+    probe and by x11vnc to TigerVNC's viewer (on a second Xvfb): processor
+    time of each server and the bytes each sent.
+
+Usage: xcap_compare.py BUILD_DIR [SECONDS]   (BUILD_DIR: build/native)
+Everything runs on 127.0.0.1 with ports picked by the system, and ends by
+itself."""
+import os
+import select
+import socket
+import subprocess
+import sys
+import threading
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), '..', '..', 'tests', 'native'))
+from qv_client import Server, Xvfb  # noqa: E402
+
+build = sys.argv[1]
+seconds = int(sys.argv[2]) if len(sys.argv) > 2 else 30
+server_bin = os.path.join(build, 'server', 'quorvane-server')
+probe_bin = os.path.join(build, 'server', 'stream_probe')
+procs = []
+
+
+def spawn(argv, display, **kw):
+    p = subprocess.Popen(argv, env=dict(os.environ, DISPLAY=display, LC_ALL='C.UTF-8'), **kw)
+    procs.append(p)
+    return p
+
+
+def cpu_seconds(pid):
+    """User + system time of a process and its threads, from /proc."""
+    fields = open('/proc/%d/stat' % pid).read().rsplit(')', 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf('SC_CLK_TCK')
+
+
+def relay(a, b, counts):
+    """Copies between two sockets, counting the bytes from b (the VNC server) to a."""
+    while True:
+        ready = select.select([a, b], [], [], 1)[0]
+        for s in ready:
+            data = s.recv(1 << 16)
+            if not data:
+                return
+            (b if s is a else a).sendall(data)
+            if s is b:
+                counts[0] += len(data)
+
+
+screen = Xvfb('1920x1080')
+viewer_screen = Xvfb('1920x1080')
+server = None
+try:
+    screen.run('xsetroot', '-solid', '#336699')
+    server = Server(server_bin, '''
+[[app]]
+name = "Skärmen"
+kind = "screen"
+display = "%s"
+[[app]]
+name = "Terminal"
+kind = "program"
+command = ["xterm", "-u8", "-fa", "Monospace", "-fs", "12"]
+''' % screen.display, env=dict(os.environ, LC_ALL='C.UTF-8'))
+    print('quorvane-server on port %d, display %s 1920x1080, probe 640x480 at 30 fps' % (server.port, screen.display))
+    for argv in (['1', 'latency', screen.display, '60'], ['2', 'char', '30']):
+        out = subprocess.run([probe_bin, str(server.port)] + argv, capture_output=True, text=True, timeout=120)
+        print(out.stdout.strip() or out.stderr.strip())
+
+    # The activity: a terminal that scrolls and a window that moves.
+    spawn(['xterm', '-geometry', '160x50+20+20', '-e', 'sh', '-c',
+           'i=0; while :; do i=$((i+1)); echo "$i $(date +%T.%N) the quick brown fox jumps over the lazy dog"; '
+           'sleep 0.02; done'], screen.display)
+    spawn(['xterm', '-geometry', '60x20+1000+500', '-title', 'mover', '-e', 'top', '-d', '0.5'], screen.display)
+    time.sleep(1.5)
+    spawn(['sh', '-c', 'w=$(xdotool search --sync --name mover | head -1); while :; do for x in $(seq 900 12 1400) '
+           '$(seq 1400 -12 900); do xdotool windowmove $w $x 500; sleep 0.033; done; done'], screen.display)
+
+    # x11vnc on the display, its client socket handed over as standard input
+    # and output (-inetd); the viewer connects to a relay that counts.
+    listener = socket.socket()
+    listener.bind(('127.0.0.1', 0))
+    listener.listen(1)
+    spawn(['xtigervncviewer', '127.0.0.1::%d' % listener.getsockname()[1]], viewer_screen.display,
+          stderr=subprocess.DEVNULL)
+    viewer_sock, _ = listener.accept()
+    ours, theirs = socket.socketpair()
+    x11vnc = spawn(['x11vnc', '-inetd', '-once', '-nopw', '-quiet', '-display', screen.display],
+                   screen.display, stdin=theirs, stdout=theirs, stderr=subprocess.DEVNULL)
+    vnc_bytes = [0]
+    threading.Thread(target=relay, args=(viewer_sock, ours, vnc_bytes), daemon=True).start()
+
+    probe = subprocess.Popen([probe_bin, str(server.port), '1', 'watch', str(seconds)], stdout=subprocess.PIPE,
+                             text=True)
+    procs.append(probe)
+    assert probe.stdout.readline().strip() == 'start'
+    start = (cpu_seconds(server.proc.pid), cpu_seconds(x11vnc.pid), vnc_bytes[0])
+    result = probe.stdout.readline().split()
+    end = (cpu_seconds(server.proc.pid), cpu_seconds(x11vnc.pid), vnc_bytes[0])
+    print('%d s of a scrolling terminal and a moving window on 1920x1080, both servers at once:' % seconds)
+    print('  quorvane-server (640x480): %.2f s processor, %s bytes sent, %s frames' %
+          (end[0] - start[0], result[1], result[3]))
+    print('  x11vnc -> TigerVNC viewer (1920x1080): %.2f s processor, %d bytes sent' %
+          (end[1] - start[1], end[2] - start[2]))
+finally:
+    for p in reversed(procs):
+        if p.poll() is None:
+            p.terminate()
+            try:
+                p.wait(5)
+            except subprocess.TimeoutExpired:
+                p.kill()
+    if server:
+        server.stop()
+    screen.stop()
+    viewer_screen.stop()
