@@ -279,7 +279,9 @@ void Browser::on_reply(const std::string& purpose, const json& message) {
     const json& result = field(message, "result");
     const json& problem = field(message, "error");
     if (!problem.is_null()) {
-        log_line("browser: %s failed: %s", purpose.c_str(), text(problem, "message").c_str());
+        // A report asked for while a page is being replaced may find none;
+        // the next one comes within a second.
+        if (purpose != "report") log_line("browser: %s failed: %s", purpose.c_str(), text(problem, "message").c_str());
         return;
     }
     if (purpose == "attach") {
