@@ -119,7 +119,7 @@ private:
     uint32_t in_flight() const { return last_sent_ - last_acked_; }
     bool room_for_frame() const { return in_flight() < uint32_t(config_.window) && queued_video_ == 0; }
     int64_t next_grab_ms() const;
-    int64_t interval_ms() const { return (pacer_->interval_us() + 999) / 1000; }
+    int64_t interval_ms() const { return std::max<int64_t>(1, pacer_->interval_us() / 1000); }
 
     int fd_;
     const ServerConfig& config_;
@@ -441,6 +441,8 @@ void Connection::send_frame(int64_t now) {
         EncoderOptions options = encoder_.options();
         options.quality = pacer_->quality();
         encoder_.set_options(options);
+        log_line("#%d: quality %d: the client decodes a frame in %.1f ms", number_, options.quality,
+                 pacer_->decode_us() / 1000.0);
     }
     encoder_.encode(id, picture_.data(), format_.width, format_.height, body_);
     if (body_.size() > WIRE_MAX_PAYLOAD) {

@@ -16,8 +16,11 @@ const double HEADROOM = 1.15;
 // the asked interval, raise it while less than the second.
 const double TOO_SLOW = 0.9, ROOM = 0.5;
 const int STEP_DOWN = 10, STEP_UP = 5;
-// Decoding times to learn at a new quality before judging it again.
-const int SAMPLES_PER_JUDGEMENT = 6;
+// Decoding times to learn at a quality before judging it (about half a
+// second at 30 frames a second); the mean starts afresh after a change, and
+// after four times as many samples without one, to follow a client whose
+// speed drifts.
+const int SAMPLES_PER_JUDGEMENT = 15;
 // Frames remembered while unacknowledged; a client never has more in flight.
 const size_t PENDING_LIMIT = 64;
 
@@ -53,13 +56,20 @@ void FramePacer::acked(uint32_t id, int64_t now_us) {
     decode_us_ = decode_us_ == 0 ? sample : 0.75 * decode_us_ + 0.25 * sample;
     interval_us_ = std::max(asked_us_, int64_t(decode_us_ * HEADROOM));
 
-    if (!auto_quality_ || ++samples_since_change_ < SAMPLES_PER_JUDGEMENT) return;
+    // The quality is judged on the mean decoding time at that quality, so
+    // that a single slow frame (the client's machine busy for a moment)
+    // does not change it.
+    if (!auto_quality_) return;
+    sum_since_change_ += sample;
+    if (++samples_since_change_ < SAMPLES_PER_JUDGEMENT) return;
+    const double mean = sum_since_change_ / samples_since_change_;
     int next = quality_;
-    if (decode_us_ > TOO_SLOW * double(asked_us_)) next = std::max(LOWEST_QUALITY, quality_ - STEP_DOWN);
-    else if (decode_us_ < ROOM * double(asked_us_)) next = std::min(HIGHEST_QUALITY, quality_ + STEP_UP);
-    if (next != quality_) {
+    if (mean > TOO_SLOW * double(asked_us_)) next = std::max(LOWEST_QUALITY, quality_ - STEP_DOWN);
+    else if (mean < ROOM * double(asked_us_)) next = std::min(HIGHEST_QUALITY, quality_ + STEP_UP);
+    if (next != quality_ || samples_since_change_ >= 4 * SAMPLES_PER_JUDGEMENT) {
         quality_ = next;
         samples_since_change_ = 0;
+        sum_since_change_ = 0;
     }
 }
 

@@ -50,6 +50,7 @@ private:
     int64_t last_ack_us_ = 0;
     double decode_us_ = 0;
     int samples_since_change_ = 0;  // decoding times learnt at this quality
+    double sum_since_change_ = 0;   // and their sum
 };
 
 }  // namespace qvs
