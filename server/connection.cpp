@@ -66,9 +66,11 @@ const size_t READ_PER_WAKE = 256u << 10;
 // A source with a wake descriptor is still looked at this often: its slow
 // full comparison catches what change events missed.
 const int64_t SWEEP_MS = 250;
-// Sound pieces: 20 ms, and at most this much waiting for the socket.
+// Sound pieces: 20 ms, and at most this much waiting for the socket. With
+// the recorder's own 80 ms at most, sound older than 150 ms is dropped
+// rather than sent.
 const int AUDIO_PIECE_MS = 20;
-const int AUDIO_BACKLOG_MS = 150;
+const int AUDIO_BACKLOG_MS = 60;
 
 struct Outgoing {
     Bytes data;
