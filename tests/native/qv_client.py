@@ -67,7 +67,10 @@ class Client:
     def handle(self, kind, p):
         if kind == FRAME:
             self.decode(p)
-            self.send(ACK, p[:4])
+            try:
+                self.send(ACK, p[:4])
+            except OSError:  # the server may close right after its last frame
+                pass
         elif kind == TEXT:
             self.texts.append((p[0], p[1:].decode('utf-8', 'replace')))
         elif kind == APP_LIST:
