@@ -38,6 +38,7 @@ namespace {
 const size_t MESSAGE_LIMIT = 16u << 20;
 const int POLL_MS = 1000;
 const size_t TEXTS_KEPT = 32;
+const size_t WAITING_KEPT = 64;
 
 // Fields read without exceptions: a missing or odd field is empty.
 const json& field(const json& j, const char* key) {
@@ -118,12 +119,17 @@ int Browser::send(const std::string& method, const json& params, bool to_page) {
     json message = {{"id", id}, {"method", method}, {"params", params}};
     if (to_page) message["sessionId"] = session_;
     std::string wire = message.dump() + '\0';
+    // Never waits: a Chromium that stops reading must not stall the
+    // client's connection, which calls in here. It is gone or hung then;
+    // ended() tells the first, and the second loses commands.
     for (size_t sent = 0; sent < wire.size();) {
-        ssize_t n = ::send(pipe_, wire.data() + sent, wire.size() - sent, MSG_NOSIGNAL);
+        ssize_t n = ::send(pipe_, wire.data() + sent, wire.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;  // Chromium is gone; ended() says so
+        if (n <= 0) break;
         sent += size_t(n);
     }
+    // Replies that never came are not waited for forever.
+    while (waiting_.size() > WAITING_KEPT) waiting_.erase(waiting_.begin());
     return id;
 }
 
