@@ -264,6 +264,17 @@ long fit_quadrant(const Points& p, const Axis& a, int (*ends)[3], uint8_t* index
 }
 
 void gather(const uint16_t pixels[64], int bw, int bh, int x0, int y0, int size, Points* p) {
+    if (size == 8 && bw == 8 && bh == 8) {  // a whole block: one straight loop
+        for (int i = 0; i < 64; i++) {
+            uint16_t v = pixels[i];
+            p->c[0][i] = int16_t((v >> 10) & 31);
+            p->c[1][i] = int16_t((v >> 5) & 31);
+            p->c[2][i] = int16_t(v & 31);
+            p->at[i] = uint8_t(i);
+        }
+        p->n = 64;
+        return;
+    }
     int n = 0;
     for (int r = y0; r < y0 + size && r < bh; r++) {
         for (int k = x0; k < x0 + size && k < bw; k++, n++) {
@@ -297,6 +308,22 @@ void write_palette_block(const Points& p, int k, const int (*palette)[3], const 
     for (int j = 0; j < k; j++) {
         colors[j] = pack(palette[j]);
         put16(payload + 2 * j, colors[j]);
+    }
+    if (p.n == 64) {  // a whole block: positions are the point numbers
+        for (int i = 0; i < 64; i++) shown[i] = colors[index[i]];
+        if (k == 2) {
+            for (int r = 0; r < 8; r++) {
+                const uint8_t* x = index + 8 * r;
+                payload[4 + r] = uint8_t(x[0] | x[1] << 1 | x[2] << 2 | x[3] << 3 | x[4] << 4 | x[5] << 5 |
+                                         x[6] << 6 | x[7] << 7);
+            }
+        } else {
+            for (int b = 0; b < 16; b++) {
+                const uint8_t* x = index + 4 * b;
+                payload[8 + b] = uint8_t(x[0] | x[1] << 2 | x[2] << 4 | x[3] << 6);
+            }
+        }
+        return;
     }
     for (int i = 0; i < p.n; i++) {
         int at = p.at[i];

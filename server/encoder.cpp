@@ -6,6 +6,7 @@
 
 #include <zlib.h>
 
+#include <array>
 #include <cmath>
 #include <cstring>
 
@@ -135,14 +136,17 @@ int encode_quad(const uint16_t pixels[64], int bw, int bh, uint8_t* payload, uin
 }  // namespace
 
 long block_error_budget(int quality, int pixels) {
-    if (quality >= LOSSLESS_QUALITY) return 0;
-    if (quality < 1) quality = 1;
     // Mean squared error per 5-bit channel sample allowed in a block: a
     // block's PSNR (peak 31) stays above 22 dB at quality 1, rising by a
-    // fifth of a decibel per step up to 41.8 dB at 99.
-    double psnr = 22.0 + 0.2 * quality;
-    double mse = 31.0 * 31.0 / std::pow(10.0, psnr / 10.0);
-    return long(mse * 3 * pixels);
+    // fifth of a decibel per step up to 41.8 dB at 99. A table: this is
+    // asked for every changed block.
+    static const std::array<double, LOSSLESS_QUALITY + 1> MSE = [] {
+        std::array<double, LOSSLESS_QUALITY + 1> t{};
+        for (int q = 1; q < LOSSLESS_QUALITY; q++) t[size_t(q)] = 31.0 * 31.0 / std::pow(10.0, (22.0 + 0.2 * q) / 10.0);
+        return t;
+    }();
+    if (quality >= LOSSLESS_QUALITY) return 0;
+    return long(MSE[size_t(quality < 1 ? 1 : quality)] * 3 * pixels);
 }
 
 namespace {
