@@ -15,6 +15,7 @@
 // press. The left Ctrl press is therefore held back until the next message
 // shows it is not AltGr, and with AltGr neither key reaches X: the
 // characters it makes then arrive as themselves, not as Ctrl+Alt+key.
+// A key held in X repeats as the X server's own settings say.
 #include "server/x_input.h"
 
 #include <X11/XKBlib.h>
@@ -109,6 +110,7 @@ private:
     unsigned modifier_key(int bit) const;
     unsigned spare_for(KeySym sym);
     void restore_spares(bool all);
+    bool x_repeats(unsigned keycode) const;
     void button(int x_button, bool down);
     void wheel(int delta);
 
@@ -118,6 +120,7 @@ private:
     XkbDescPtr xkb_ = nullptr;
     bool keymap_stale_ = false;
     int xkb_event_ = 0;
+    XKeyboardState keyboard_{};  // the display's key repeat settings
 
     // Keys: what each key the client holds (by scan code) holds in X: a
     // keycode, or 0 when it holds nothing there (typed, dead, AltGr).
@@ -156,6 +159,7 @@ bool XTestInput::start(std::string* error) {
         return false;
     }
     XTestGrabControl(d_, True);  // input goes on while another client grabs the server
+    XGetKeyboardControl(d_, &keyboard_);
     XkbSelectEvents(d_, XkbUseCoreKbd, XkbNewKeyboardNotifyMask | XkbMapNotifyMask,
                     XkbNewKeyboardNotifyMask | XkbMapNotifyMask);
     load_keymap();
@@ -291,6 +295,14 @@ void XTestInput::restore_spares(bool all) {
     }
 }
 
+// Whether the X server repeats `keycode` by itself while it is held; the
+// client's repeated presses of such a key are then dropped, or every held
+// key would repeat twice as fast.
+bool XTestInput::x_repeats(unsigned keycode) const {
+    return keyboard_.global_auto_repeat == AutoRepeatModeOn && keycode < 256 &&
+           (keyboard_.auto_repeats[keycode / 8] >> (keycode % 8) & 1);
+}
+
 // The held-back left Ctrl turned out to be a Ctrl of its own.
 void XTestInput::flush_ctrl() {
     if (!ctrl_waiting_) return;
@@ -342,9 +354,9 @@ void XTestInput::key(uint8_t vk, uint16_t scan, bool down) {
         if (is_command_key(vk)) {
             auto it = held_.find(scan);
             bool modifier = (vk >= 0x10 && vk <= 0x12) || (vk >= 0xA0 && vk <= 0xA5) || vk == 0x5B || vk == 0x5C;
-            if (it != held_.end() && (modifier || it->second == 0)) return;  // a held modifier repeats nothing
+            if (it != held_.end() && (modifier || it->second == 0 || x_repeats(it->second))) return;
             unsigned kc = scan_to_keycode(vk, scan);
-            if (kc) press(kc, true);
+            if (kc) press(kc, true);  // again while held: a repeat
             held_[scan] = kc;
             return;
         }
@@ -377,7 +389,7 @@ void XTestInput::character(uint16_t code) {
         pending_ = false;
         auto it = held_.find(pending_scan_);
         if (it != held_.end() && it->second) {  // the client repeats a key held in X
-            press(it->second, true);
+            if (!x_repeats(it->second)) press(it->second, true);
             return;
         }
         unsigned kc = scan_to_keycode(pending_vk_, pending_scan_);
