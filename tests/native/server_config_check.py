@@ -36,6 +36,7 @@ for toml, line, words in [
     (demo + '[[app]]\nname = "X"\nkind = "program"\ncommand = "xterm"\n', 7, "'command' must be a list"),
     ('keep_sessions = "10"\n' + demo, 1, "'keep_sessions' must be"),
     ('key = 5\n' + demo, 1, "'key' must be a text"),
+    ('quality = 0\n' + demo, 1, "'quality' must be"),
     ('listen = "nowhere"\n' + demo, 1, "'listen' must be"),
     ('lyssna = "x"\n' + demo, 1, "unknown key 'lyssna'"),
     ('key = "k"\n', 1, 'no [[app]]'),
@@ -46,7 +47,8 @@ for toml, line, words in [
 code, err = run(demo, '--config', '/nonexistent/server.toml')
 t.check('a missing file is named', code == 2 and '/nonexistent/server.toml' in err, err)
 
-for bad in (['--size', '10x10'], ['--listen', 'x'], ['--nonsense'], ['--key', 'k' * 30], ['--key', 'a', '--no-key']):
+for bad in (['--size', '10x10'], ['--listen', 'x'], ['--nonsense'], ['--key', 'k' * 30], ['--key', 'a', '--no-key'],
+            ['--quality', '101'], ['--quality', 'best']):
     code, err = run(demo, *bad)
     t.check('refuses ' + ' '.join(bad), code == 2 and '--help' in err, err)
 
