@@ -9,7 +9,8 @@
     probe and by x11vnc to TigerVNC's viewer (on a second Xvfb): processor
     time of each server and the bytes each sent.
 
-Usage: xcap_compare.py BUILD_DIR [SECONDS]   (BUILD_DIR: build/native)
+Usage: xcap_compare.py BUILD_DIR [SECONDS [X11VNC_ARGS]]   (BUILD_DIR: build/native;
+       X11VNC_ARGS: more options for x11vnc, e.g. "-scale 1/3" for its picture at 640x360)
 Everything runs on 127.0.0.1 with ports picked by the system, and ends by
 itself."""
 import os
@@ -25,6 +26,7 @@ from qv_client import Server, Xvfb  # noqa: E402
 
 build = sys.argv[1]
 seconds = int(sys.argv[2]) if len(sys.argv) > 2 else 30
+x11vnc_args = sys.argv[3].split() if len(sys.argv) > 3 else []
 server_bin = os.path.join(build, 'server', 'quorvane-server')
 probe_bin = os.path.join(build, 'server', 'stream_probe')
 procs = []
@@ -93,7 +95,7 @@ command = ["xterm", "-u8", "-fa", "Monospace", "-fs", "12"]
           stderr=subprocess.DEVNULL)
     viewer_sock, _ = listener.accept()
     ours, theirs = socket.socketpair()
-    x11vnc = spawn(['x11vnc', '-inetd', '-once', '-nopw', '-quiet', '-display', screen.display],
+    x11vnc = spawn(['x11vnc', '-inetd', '-once', '-nopw', '-quiet', '-display', screen.display] + x11vnc_args,
                    screen.display, stdin=theirs, stdout=theirs, stderr=subprocess.DEVNULL)
     vnc_bytes = [0]
     threading.Thread(target=relay, args=(viewer_sock, ours, vnc_bytes), daemon=True).start()
@@ -108,8 +110,8 @@ command = ["xterm", "-u8", "-fa", "Monospace", "-fs", "12"]
     print('%d s of a scrolling terminal and a moving window on 1920x1080, both servers at once:' % seconds)
     print('  quorvane-server (640x480): %.2f s processor, %s bytes sent, %s frames' %
           (end[0] - start[0], result[1], result[3]))
-    print('  x11vnc -> TigerVNC viewer (1920x1080): %.2f s processor, %d bytes sent' %
-          (end[1] - start[1], end[2] - start[2]))
+    print('  x11vnc %s-> TigerVNC viewer: %.2f s processor, %d bytes sent' %
+          (' '.join(x11vnc_args + ['']), end[1] - start[1], end[2] - start[2]))
 finally:
     for p in reversed(procs):
         if p.poll() is None:
