@@ -83,24 +83,28 @@ void AreaScaler::scale(const uint32_t* src, int src_stride, Rect t, uint16_t* ds
     const Span& first_col = cols_[size_t(x0 - image_.x)];
     const Span& last_col = cols_[size_t(x1 - 1 - image_.x)];
     int sx0 = first_col.first, sx1 = last_col.first + last_col.count;
-    // Red and blue travel together in one 64-bit word, 32 bits apart, green
-    // in another: sums stay below 2^24 (weights sum to 256 each way), so
-    // the two never mix and one multiplication does two colours.
-    sums_.resize(size_t(sx1 - sx0) * 2);
+    size_t n = size_t(sx1 - sx0);
+    // One plane per colour: a weight (at most 256) times a colour (at most
+    // 255) summed over weights that add up to 256 stays below 65536, so the
+    // column sums fit 16 bits and the loop below runs on many at once.
+    sums_.resize(n * 3);
+    uint16_t* red = sums_.data();
+    uint16_t* green = red + n;
+    uint16_t* blue = green + n;
     for (int y = y0; y < y1; y++) {
         // Down the column: the weighted sum of the source rows this target
         // row covers, for every source column needed.
         const Span& row = rows_[size_t(y - image_.y)];
-        std::fill(sums_.begin(), sums_.end(), 0u);
+        std::fill(sums_.begin(), sums_.end(), uint16_t(0));
         for (int k = 0; k < row.count; k++) {
-            uint64_t w = row_weights_[row.offset + uint32_t(k)];
+            uint16_t w = row_weights_[row.offset + uint32_t(k)];
             if (w == 0) continue;
             const uint32_t* s = src + size_t(row.first + k) * size_t(src_stride) + sx0;
-            uint64_t* acc = sums_.data();
-            for (int x = sx0; x < sx1; x++, acc += 2) {
-                uint64_t p = *s++;
-                acc[0] += w * (((p & 0xFF0000) << 16) | (p & 0xFF));
-                acc[1] += w * ((p >> 8) & 0xFF);
+            for (size_t x = 0; x < n; x++) {
+                uint32_t p = s[x];
+                red[x] = uint16_t(red[x] + w * ((p >> 16) & 0xFF));
+                green[x] = uint16_t(green[x] + w * ((p >> 8) & 0xFF));
+                blue[x] = uint16_t(blue[x] + w * (p & 0xFF));
             }
         }
         // Across: the weighted sum of those column sums.
@@ -108,13 +112,14 @@ void AreaScaler::scale(const uint32_t* src, int src_stride, Rect t, uint16_t* ds
         for (int x = x0; x < x1; x++) {
             const Span& col = cols_[size_t(x - image_.x)];
             const uint16_t* w = &col_weights_[col.offset];
-            const uint64_t* acc = &sums_[size_t(col.first - sx0) * 2];
-            uint64_t rb = 0, g = 0;
-            for (int k = 0; k < col.count; k++, acc += 2) {
-                rb += w[k] * acc[0];
-                g += w[k] * acc[1];
+            size_t at = size_t(col.first - sx0);
+            uint32_t r = 0, g = 0, b = 0;
+            for (int k = 0; k < col.count; k++) {
+                r += uint32_t(w[k]) * red[at + size_t(k)];
+                g += uint32_t(w[k]) * green[at + size_t(k)];
+                b += uint32_t(w[k]) * blue[at + size_t(k)];
             }
-            d[x] = uint16_t(((rb >> 51) << 10) | ((g >> 19) << 5) | ((rb >> 19) & 0x1F));
+            d[x] = uint16_t(((r >> 19) << 10) | ((g >> 19) << 5) | (b >> 19));
         }
     }
 }

@@ -57,7 +57,7 @@ private:
     Rect image_;
     std::vector<Span> cols_, rows_;
     std::vector<uint16_t> col_weights_, row_weights_;
-    std::vector<uint64_t> sums_;  // one row of column sums, 2 words per source pixel
+    std::vector<uint16_t> sums_;  // one row of column sums: red, green and blue planes
 };
 
 }  // namespace qvs
