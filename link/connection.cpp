@@ -125,13 +125,18 @@ static int connect_and_serve(const Settings* s) {
     }
 
     net_set_nodelay(sock);
+    // From here on no call on the socket waits: sends queue what does not
+    // fit, receives wait in short steps (link/wire.cpp).
+    net_set_nonblocking(sock);
 
     // connected = 1 and the Hello go out under one hold of send_lock, so a
     // message of the window thread (a Ping, input) that sees connected = 1
-    // waits for the lock and always follows the Hello on the socket.
+    // waits for the lock and always follows the Hello on the socket; what
+    // the last link left unsent is thrown away first.
     uint8_t hello[HELLO_SIZE];
     build_hello(s, hello);
     lock_enter(&state.send_lock);
+    discard_unsent_locked();
     state.connected.store(1);
     state.reconnect.store(0);
     send_message_locked(MSG_HELLO, hello, HELLO_SIZE);

@@ -1,5 +1,8 @@
 // Non-portable TCP socket layer: Winsock 1.1 (WSOCK32) in link/net_win32.cpp,
-// BSD sockets in link/net_posix.cpp. IPv4 only, blocking sockets.
+// BSD sockets in link/net_posix.cpp. IPv4 only. A socket connects while it
+// blocks; the network thread then switches it to non-blocking, so that no
+// send can hang on a peer that stops reading (link/wire.cpp waits with
+// net_wait instead, for a limited time).
 // Addresses are in network byte order, as inet_addr gives them.
 #ifndef QV_LINK_NET_H
 #define QV_LINK_NET_H
@@ -20,8 +23,18 @@ int net_resolve(const char* name, uint32_t* address);
 
 int net_connect(NetSocket s, uint32_t address, uint16_t port);  // 1 when connected
 void net_set_nodelay(NetSocket s);                               // TCP_NODELAY on
-int net_send(NetSocket s, const void* data, int length);  // as send(): bytes sent, or <= 0
-int net_recv(NetSocket s, void* data, int length);        // as recv(): bytes, 0 closed, < 0 error
+void net_set_nonblocking(NetSocket s);  // FIONBIO / O_NONBLOCK on
+
+// A call on a non-blocking socket that would have to wait.
+enum { NET_WOULD_BLOCK = -2 };
+// As send(): bytes taken (> 0), NET_WOULD_BLOCK, or -1 on failure.
+int net_send(NetSocket s, const void* data, int length);
+// As recv(): bytes (> 0), 0 when the peer closed, NET_WOULD_BLOCK, or -1.
+int net_recv(NetSocket s, void* data, int length);
+// Waits up to timeout_ms until s has data to read (or the peer closed), or,
+// with for_write, until it can take more bytes. 1 ready, 0 timed out, -1
+// failed (the socket was closed under the caller, for instance).
+int net_wait(NetSocket s, int for_write, uint32_t timeout_ms);
 // Closes the socket (its owner, when no call on it is in progress).
 void net_close(NetSocket s);
 

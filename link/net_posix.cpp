@@ -4,9 +4,11 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -62,6 +64,13 @@ void net_set_nodelay(NetSocket s) {
     setsockopt(static_cast<int>(s), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
 }
 
+void net_set_nonblocking(NetSocket s) {
+    int flags = fcntl(static_cast<int>(s), F_GETFL, 0);
+    if (flags >= 0) fcntl(static_cast<int>(s), F_SETFL, flags | O_NONBLOCK);
+}
+
+static int would_block() { return errno == EAGAIN || errno == EWOULDBLOCK; }
+
 int net_send(NetSocket s, const void* data, int length) {
     if (s == NET_NO_SOCKET) return -1;
     ssize_t result;
@@ -70,7 +79,8 @@ int net_send(NetSocket s, const void* data, int length) {
     do {
         result = send(static_cast<int>(s), data, static_cast<size_t>(length), MSG_NOSIGNAL);
     } while (result < 0 && errno == EINTR);
-    return static_cast<int>(result);
+    if (result < 0) return would_block() ? NET_WOULD_BLOCK : -1;
+    return result == 0 ? -1 : static_cast<int>(result);
 }
 
 int net_recv(NetSocket s, void* data, int length) {
@@ -79,7 +89,21 @@ int net_recv(NetSocket s, void* data, int length) {
     do {
         result = recv(static_cast<int>(s), data, static_cast<size_t>(length), 0);
     } while (result < 0 && errno == EINTR);
+    if (result < 0) return would_block() ? NET_WOULD_BLOCK : -1;
     return static_cast<int>(result);
+}
+
+int net_wait(NetSocket s, int for_write, uint32_t timeout_ms) {
+    if (s == NET_NO_SOCKET) return -1;
+    pollfd p;
+    p.fd = static_cast<int>(s);
+    p.events = static_cast<short>(POLLIN | (for_write ? POLLOUT : 0));
+    p.revents = 0;
+    int result = poll(&p, 1, static_cast<int>(timeout_ms));
+    if (result < 0) return errno == EINTR ? 0 : -1;
+    if (result == 0) return 0;
+    // A closed or failed socket counts as ready: the next call on it reports why.
+    return (p.revents & POLLNVAL) != 0 ? -1 : 1;
 }
 
 void net_close(NetSocket s) {

@@ -52,14 +52,44 @@ void net_set_nodelay(NetSocket s) {
                sizeof one);
 }
 
+void net_set_nonblocking(NetSocket s) {
+    u_long one = 1;
+    ioctlsocket(to_socket(s), FIONBIO, &one);
+}
+
+static int failure() { return WSAGetLastError() == WSAEWOULDBLOCK ? NET_WOULD_BLOCK : -1; }
+
 int net_send(NetSocket s, const void* data, int length) {
     if (s == NET_NO_SOCKET) return -1;
-    return send(to_socket(s), static_cast<const char*>(data), length, 0);
+    int result = send(to_socket(s), static_cast<const char*>(data), length, 0);
+    if (result == SOCKET_ERROR) return failure();
+    return result == 0 ? -1 : result;
 }
 
 int net_recv(NetSocket s, void* data, int length) {
     if (s == NET_NO_SOCKET) return -1;
-    return recv(to_socket(s), static_cast<char*>(data), length, 0);
+    int result = recv(to_socket(s), static_cast<char*>(data), length, 0);
+    if (result == SOCKET_ERROR) return failure();
+    return result;
+}
+
+int net_wait(NetSocket s, int for_write, uint32_t timeout_ms) {
+    if (s == NET_NO_SOCKET) return -1;
+    // One socket per set, filled by hand: the result alone says whether it
+    // is ready, so FD_ISSET is not needed.
+    fd_set readable;
+    readable.fd_count = 1;
+    readable.fd_array[0] = to_socket(s);
+    fd_set writable;
+    writable.fd_count = 1;
+    writable.fd_array[0] = to_socket(s);
+    timeval limit;
+    limit.tv_sec = static_cast<long>(timeout_ms / 1000);
+    limit.tv_usec = static_cast<long>(timeout_ms % 1000) * 1000;
+    // A socket closed under the wait (F10, shutdown) fails it.
+    int result = select(0, &readable, for_write ? &writable : nullptr, nullptr, &limit);
+    if (result == SOCKET_ERROR) return -1;
+    return result > 0 ? 1 : 0;
 }
 
 void net_close(NetSocket s) {

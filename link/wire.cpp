@@ -10,6 +10,7 @@
 // a terminator.
 #include "link/wire.h"
 
+#include <atomic>
 #include <cstring>
 
 #include "core/client_state.h"
@@ -39,30 +40,116 @@ uint16_t get_u16le(const uint8_t* source) {
 }
 
 // --- Sending and receiving ------------------------------------------------
+//
+// No send waits for the server. The socket is non-blocking: what it does
+// not take at once waits in send_queue, whole messages in their order, and
+// goes out on the next send_message or while the network thread waits for
+// data to read. When the socket has taken no byte of the queue for
+// SEND_DEADLINE_MS, or a message does not fit behind it, the send has
+// failed: `connected` = 0 and the network thread drops the link. The queue
+// is thrown away with the link, so a message whose first byte is out is
+// followed by its rest or by the end of the link, never by another message.
 
-void send_message_locked(uint8_t type, const uint8_t* payload, uint32_t length) {
-    if (state.connected.load() == 0) return;
-    uint8_t header[WIRE_HEADER_SIZE];
-    put_u32le(header, length);
-    header[4] = type;
-    NetSocket s = state.sock.load();
-    // The header goes out in one send; a partial header cannot be resumed
-    // without corrupting the stream, so it ends the link instead.
-    if (net_send(s, header, WIRE_HEADER_SIZE) != WIRE_HEADER_SIZE) {
-        state.connected.store(0);
-        return;
-    }
+enum {
+    SEND_QUEUE_SIZE = 32768,  // far more than a few seconds of input
+    SEND_DEADLINE_MS = 2000,
+    RECEIVE_WAIT_MS = 100,    // how often a waiting receive looks at the queue and the flag
+};
+
+// Covered by send_lock. send_queued is also read without the lock, as a hint.
+static uint8_t send_queue[SEND_QUEUE_SIZE];
+static std::atomic<uint32_t> send_queued;
+static uint32_t send_progress_tick;  // when the socket last took bytes while some waited
+
+void discard_unsent_locked() { send_queued.store(0); }
+
+static void send_failed() {
+    state.connected.store(0);
+    discard_unsent_locked();
+}
+
+// Hands the socket what it takes of data without waiting: the bytes taken,
+// or -1 when the socket failed.
+static int32_t send_available(NetSocket s, const uint8_t* data, uint32_t length) {
     uint32_t sent = 0;
-    while (state.connected.load() != 0 && sent < length) {
+    while (sent < length) {
         uint32_t remaining = length - sent;
         // Chunks stay far below INT_MAX whatever the payload length.
         int chunk = remaining > 0x100000u ? 0x100000 : static_cast<int>(remaining);
-        int result = net_send(s, payload + sent, chunk);
-        if (result <= 0) {
-            state.connected.store(0);
+        int result = net_send(s, data + sent, chunk);
+        if (result == NET_WOULD_BLOCK) break;
+        if (result <= 0) return -1;
+        sent += static_cast<uint32_t>(result);
+    }
+    return static_cast<int32_t>(sent);
+}
+
+// Sends what the queue holds, as far as the socket takes it, and gives the
+// link up when the socket has taken nothing for too long.
+static void flush_unsent_locked() {
+    uint32_t queued = send_queued.load();
+    if (queued == 0) return;
+    if (state.connected.load() == 0) {
+        discard_unsent_locked();  // the link is being dropped
+        return;
+    }
+    int32_t sent = send_available(state.sock.load(), send_queue, queued);
+    if (sent < 0) {
+        send_failed();
+        return;
+    }
+    uint32_t now = tick_count();
+    if (sent > 0) {
+        std::memmove(send_queue, send_queue + sent, queued - static_cast<uint32_t>(sent));
+        send_queued.store(queued - static_cast<uint32_t>(sent));
+        send_progress_tick = now;
+    } else if (now - send_progress_tick >= SEND_DEADLINE_MS) {
+        send_failed();
+    }
+}
+
+// Puts the unsent rest of a message behind the queue: `first` (the rest of
+// its header) and `second` (the rest of its payload).
+static void queue_unsent(const uint8_t* first, uint32_t first_count, const uint8_t* second,
+                         uint32_t second_count) {
+    uint32_t queued = send_queued.load();
+    if (first_count + second_count > SEND_QUEUE_SIZE - queued) {
+        send_failed();  // the server has stopped reading long since
+        return;
+    }
+    if (queued == 0) send_progress_tick = tick_count();
+    if (first_count != 0) std::memcpy(send_queue + queued, first, first_count);
+    if (second_count != 0) std::memcpy(send_queue + queued + first_count, second, second_count);
+    send_queued.store(queued + first_count + second_count);
+}
+
+void send_message_locked(uint8_t type, const uint8_t* payload, uint32_t length) {
+    if (state.connected.load() == 0) {
+        discard_unsent_locked();
+        return;
+    }
+    uint8_t header[WIRE_HEADER_SIZE];
+    put_u32le(header, length);
+    header[4] = type;
+    flush_unsent_locked();
+    if (state.connected.load() == 0) return;
+    // With nothing waiting, header and payload go straight to the socket;
+    // only what it does not take is copied into the queue.
+    int32_t header_sent = 0;
+    int32_t payload_sent = 0;
+    if (send_queued.load() == 0) {
+        NetSocket s = state.sock.load();
+        header_sent = send_available(s, header, WIRE_HEADER_SIZE);
+        if (header_sent == WIRE_HEADER_SIZE && length != 0) payload_sent = send_available(s, payload, length);
+        if (header_sent < 0 || payload_sent < 0) {
+            send_failed();
             return;
         }
-        sent += static_cast<uint32_t>(result);
+    }
+    uint32_t header_rest = WIRE_HEADER_SIZE - static_cast<uint32_t>(header_sent);
+    uint32_t payload_rest = length - static_cast<uint32_t>(payload_sent);
+    if (header_rest + payload_rest != 0) {
+        queue_unsent(header + header_sent, header_rest, payload + payload_sent, payload_rest);
     }
 }
 
@@ -73,14 +160,32 @@ void send_message(uint8_t type, const uint8_t* payload, uint32_t length) {
     lock_leave(&state.send_lock);
 }
 
+// Network thread: sends what waits, if anything; 1 while bytes still wait.
+static int flush_unsent() {
+    if (send_queued.load() == 0) return 0;
+    lock_enter(&state.send_lock);
+    flush_unsent_locked();
+    int waiting = send_queued.load() != 0 ? 1 : 0;
+    lock_leave(&state.send_lock);
+    return waiting;
+}
+
 int recv_exact(uint8_t* buffer, uint32_t n) {
     uint32_t got = 0;
     while (got < n) {
+        int waiting = flush_unsent();
+        // A failed send on either thread gives the link up; a server that
+        // neither reads nor writes must not keep this thread waiting.
+        if (state.connected.load() == 0) return 0;
+        NetSocket s = state.sock.load();
         uint32_t remaining = n - got;
         int chunk = remaining > 0x100000u ? 0x100000 : static_cast<int>(remaining);
-        int result = net_recv(state.sock.load(), buffer + got, chunk);
-        if (result <= 0) return 0;
-        got += static_cast<uint32_t>(result);
+        int result = net_recv(s, buffer + got, chunk);
+        if (result > 0) {
+            got += static_cast<uint32_t>(result);
+        } else if (result != NET_WOULD_BLOCK || net_wait(s, waiting, RECEIVE_WAIT_MS) < 0) {
+            return 0;
+        }
     }
     return 1;
 }

@@ -66,14 +66,21 @@ uint32_t get_u32le(const uint8_t* source);
 uint16_t get_u16le(const uint8_t* source);
 
 // Sends one framed message under send_lock; does nothing while `connected`
-// is 0; a failed or empty send clears `connected`. Both threads.
+// is 0. Never waits for the server: what the socket does not take at once
+// waits in a queue, in order, for later sends and the network thread's
+// receive to push out. A failed send, a full queue, or a queue that the
+// socket takes nothing of for 2 s clears `connected`. Both threads.
 void send_message(uint8_t type, const uint8_t* payload, uint32_t length);
 // The same with send_lock already held by the caller (the Hello, which the
 // network thread sends before any window-thread message can go out).
 void send_message_locked(uint8_t type, const uint8_t* payload, uint32_t length);
+// Throws away what the queue still holds of the last link; with send_lock
+// held, before a new link's first message.
+void discard_unsent_locked();
 
 // Reads exactly n bytes from state.sock; 1 when all arrived, 0 when the
-// peer closed or the socket failed. Network thread only.
+// peer closed, the socket failed or `connected` went 0. While it waits it
+// pushes out what the send queue holds. Network thread only.
 int recv_exact(uint8_t* buffer, uint32_t n);
 
 // Builders: each fills `payload` and returns its length.
