@@ -52,6 +52,7 @@ static void menu_key(uint32_t vk) {
 
 void on_key_down(uint32_t vk, uint32_t key_data) {
     int32_t mode = state.stream_mode.load();
+    address_bar_swallows_key(vk, 1);
     if (vk == KEY_F12) {
         on_close();
         return;
@@ -87,7 +88,8 @@ void on_key_down(uint32_t vk, uint32_t key_data) {
 }
 
 void on_key_up(uint32_t vk, uint32_t key_data) {
-    if (vk >= KEY_F8 && vk <= KEY_F12) return;  // the client's own commands
+    if (address_bar_swallows_key(vk, 0)) return;  // its press went to the address bar
+    if (vk >= KEY_F8 && vk <= KEY_F12) return;    // the client's own commands
     if (state.stream_mode.load() == 1) send_key(vk, key_data, 0);
 }
 

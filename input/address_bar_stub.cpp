@@ -14,3 +14,9 @@ void open_address_bar() {
 }
 
 int address_bar_is_open() { return address_bar_stub_open; }
+
+void address_bar_stub_close(unsigned vk) {
+    if (!address_bar_stub_open) return;
+    address_bar_stub_open = 0;
+    address_bar_closed_by_key(vk);
+}

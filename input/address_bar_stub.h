@@ -6,4 +6,7 @@
 extern int address_bar_stub_open;        // 1 while "open"
 extern int address_bar_stub_open_count;  // bars opened
 
+// Closes the open bar as the press of vk (Enter or Esc) in it does.
+void address_bar_stub_close(unsigned vk);
+
 #endif

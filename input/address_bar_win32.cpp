@@ -30,9 +30,11 @@ enum {
 
 static HWND main_hwnd() { return static_cast<HWND>(state.main_window); }
 
-// Destroys the bar and gives the keyboard back to the main window. The
-// mouse lock comes back on the main window's next timer tick.
-static void close_address_bar(HWND window) {
+// Destroys the bar and gives the keyboard back to the main window, which
+// will receive the release of vk, the key that closed the bar. The mouse
+// lock comes back on the main window's next timer tick.
+static void close_address_bar(HWND window, uint32_t vk) {
+    address_bar_closed_by_key(vk);
     DestroyWindow(window);
     address_bar = nullptr;
     if (address_bar_font != nullptr) {
@@ -58,11 +60,11 @@ static void send_typed_address(HWND window) {
 static LRESULT CALLBACK address_bar_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     if (message == WM_KEYDOWN && wparam == VK_RETURN) {
         send_typed_address(window);
-        close_address_bar(window);
+        close_address_bar(window, VK_RETURN);
         return 0;
     }
     if (message == WM_KEYDOWN && wparam == VK_ESCAPE) {
-        close_address_bar(window);
+        close_address_bar(window, VK_ESCAPE);
         return 0;
     }
     // The characters of Enter and Esc would make the edit control beep.

@@ -41,5 +41,11 @@ void poll_joystick();
 // The address bar (F6 while a web browser streams).
 void open_address_bar();
 int address_bar_is_open();
+// The bar was closed by the press of vk (Enter or Esc) in it.
+void address_bar_closed_by_key(uint32_t vk);
+// For every key press (down 1) and release (down 0) of the main window: 1
+// when it is the release of the key that closed the bar, which the main
+// window must not forward. A press of that key first ends the swallowing.
+int address_bar_swallows_key(uint32_t vk, int down);
 
 #endif

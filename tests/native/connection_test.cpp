@@ -4,7 +4,9 @@
 // running program: built with the thread sanitizer, this runs without reports.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -182,6 +184,42 @@ TEST_F(NetworkThread, TheReceiveLoopsLimitsAndTheWaysALinkEnds) {
     window.join();
     stop();
     EXPECT_NE(text(), LOST);  // quitting writes no lost-link text
+}
+
+TEST_F(NetworkThread, AServerThatStopsReadingCostsTheLinkNotTheWindowThread) {
+    ASSERT_TRUE(server.shrink_receive_buffer(4096));  // with the client's below, some 12 KB fill both
+    start();
+    accept_with_hello();
+    int small = 4096;
+    ASSERT_EQ(setsockopt(int(state.sock.load()), SOL_SOCKET, SO_SNDBUF, &small, sizeof small), 0);
+    Bytes stream;  // a stand-in window thread sends a burst of twice that, then nothing
+    std::atomic<int> burst_done(0);
+    std::thread window([&] {
+        for (int i = 0; i < 400; i++) {
+            Bytes payload(60, uint8_t(i));
+            send_message(MSG_CHAR, payload.data(), 60);
+            stream = stream + framed(MSG_CHAR, payload);
+        }
+        burst_done.store(1);
+    });
+    bool finished = wait_until([&] { return burst_done.load() == 1; }, 1000);
+    Clock::time_point stuck = Clock::now();
+    bool dropped = wait_until([] { return state.connected.load() == 0; }, 5000);
+    Clock::duration waited = Clock::now() - stuck;
+    if (!finished) server.drop();  // frees a send that would wait for ever
+    window.join();
+    ASSERT_TRUE(finished) << "the window thread waited for the server";
+    ASSERT_TRUE(dropped);
+    EXPECT_GE(waited, std::chrono::milliseconds(1500));  // the link gets some 2 s first
+    lost();
+    // Whole messages in order, at most the last one cut short, then the end
+    // of the link: never a piece of a message followed by another message.
+    Bytes got;
+    for (Bytes b; (b = server.read(1, 3000)).size() == 1;) got.push_back(b[0]);
+    EXPECT_GT(got.size(), 1000u);
+    ASSERT_LT(got.size(), stream.size());
+    EXPECT_TRUE(std::equal(got.begin(), got.end(), stream.begin()));
+    accept_with_hello();  // and nothing of the old link precedes the new Hello
 }
 
 TEST(Socket, WholeMessagesOverARealLink) {

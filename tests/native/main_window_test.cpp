@@ -4,6 +4,8 @@
 
 #include <cstdio>
 #include <functional>
+#include <utility>
+#include <vector>
 
 #include "app/main_window.h"
 #include "core/client_state.h"
@@ -103,6 +105,31 @@ TEST_F(MainWindow, CommandKeysAndForwarding) {
     on_close();
     EXPECT_EQ(state.quit.load() * 10 + window_stub_destroy_count, 12);
     EXPECT_EQ(server.sent(), "");
+}
+
+TEST_F(MainWindow, TheKeyThatClosedTheAddressBarIsNotReleasedToTheServer) {
+    state.stream_mode.store(1);
+    state.app_kind.store(APP_KIND_WEB);
+    // The key that closes the bar, the key events that follow in the main
+    // window (vk, 1 press / 0 release), and what reaches the server.
+    const struct {
+        uint32_t closer;
+        std::vector<std::pair<uint32_t, int>> events;
+        const char* sent;
+    } cases[] = {
+        {KEY_RETURN, {{KEY_RETURN, 0}}, ""},
+        {0x1B, {{0x1B, 0}}, ""},
+        {KEY_RETURN, {{0x41, 0}, {KEY_RETURN, 0}}, "41 41 1c 00 00"},  // another key's release passes
+        {KEY_RETURN, {{KEY_RETURN, 0}, {KEY_RETURN, 1}, {KEY_RETURN, 0}}, "41 0d 1c 00 01|41 0d 1c 00 00"},
+        {0x1B, {{0x1B, 1}, {0x1B, 0}}, "41 1b 1c 00 01|41 1b 1c 00 00"},  // held down, it repeats here
+    };
+    for (const auto& c : cases) {
+        on_key_down(KEY_F6, 0x00400001);
+        ASSERT_EQ(address_bar_is_open(), 1);
+        address_bar_stub_close(c.closer);
+        for (auto [vk, down] : c.events) down ? on_key_down(vk, 0x401C0001) : on_key_up(vk, 0xC01C0001);
+        EXPECT_EQ(server.sent(), c.sent) << c.closer << " then " << c.events.size() << " events";
+    }
 }
 
 TEST_F(MainWindow, SettingsDialog) {

@@ -41,6 +41,10 @@ bool Loopback::listen() {
            getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size) == 0 && (port_ = ntohs(address.sin_port)) > 0;
 }
 
+bool Loopback::shrink_receive_buffer(int bytes) {
+    return setsockopt(listener_, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&bytes), sizeof bytes) == 0;
+}
+
 bool Loopback::accept(int timeout_ms) {
     drop();
     return ready(listener_, timeout_ms) && (server_ = intptr_t(::accept(listener_, nullptr, nullptr))) >= 0;

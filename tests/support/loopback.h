@@ -17,6 +17,8 @@ class Loopback {
 public:
     ~Loopback() { close(); }
     bool listen();
+    // Sets SO_RCVBUF on the listener, so that accepted links get it.
+    bool shrink_receive_buffer(int bytes);
     uint16_t port() const { return port_; }
     // Accepts the next connection, dropping an earlier one.
     bool accept(int timeout_ms);
