@@ -103,7 +103,7 @@ struct ClientState {
 
     // --- Locks (initialised first, never destroyed) ---------------------------
     Lock state_lock;   // frame buffer pixels and re-creation with remote size; the app list while rebuilt; frame_valid = 1 after a decode
-    Lock send_lock;    // one whole framed message on the socket
+    Lock send_lock;    // the sending side: one whole framed message, and the queue of unsent bytes
     Lock text_lock;    // the four texts, for the length of one copy
 };
 

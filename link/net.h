@@ -1,8 +1,8 @@
 // Non-portable TCP socket layer: Winsock 1.1 (WSOCK32) in link/net_win32.cpp,
 // BSD sockets in link/net_posix.cpp. IPv4 only. A socket connects while it
 // blocks; the network thread then switches it to non-blocking, so that no
-// send can hang on a peer that stops reading (link/wire.cpp waits with
-// net_wait instead, for a limited time).
+// send can hang on a peer that stops reading (link/wire.cpp keeps what the
+// socket does not take, and gives the link up when it stays stuck).
 // Addresses are in network byte order, as inet_addr gives them.
 #ifndef QV_LINK_NET_H
 #define QV_LINK_NET_H
