@@ -22,6 +22,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <nlohmann/json.hpp>
 
 #include "server/log.h"
@@ -64,6 +65,19 @@ std::unique_ptr<Browser> Browser::start(const BrowserOptions& options, std::stri
         return nullptr;
     }
     b->profile_ = pattern;
+    // The print preview offers to save a PDF anywhere on the server's disk:
+    // printing is off in the profile itself, which a page's script cannot
+    // undo. The PDF viewer prints past that setting, and saves with a file
+    // dialog, so PDFs are downloads instead, which are refused.
+    std::error_code made;
+    std::filesystem::create_directory(pattern + "/Default", made);
+    std::ofstream preferences(pattern + "/Default/Preferences");
+    preferences << json{{"printing", {{"enabled", false}}},
+                        {"plugins", {{"always_open_pdf_externally", true}}}}.dump();
+    if (made || !preferences.flush()) {
+        *error = "cannot write the browser's preferences";
+        return nullptr;
+    }
 
     int ends[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
@@ -73,7 +87,8 @@ std::unique_ptr<Browser> Browser::start(const BrowserOptions& options, std::stri
     b->pipe_ = ends[0];
     std::vector<std::string> argv = {
         "chromium", "--remote-debugging-pipe", "--user-data-dir=" + pattern,
-        // A window without chrome over the whole screen.
+        // A window without chrome over the whole screen, and no context
+        // menu (Save as..., Print..., Inspect) on the page.
         "--kiosk", "--window-position=0,0",
         "--window-size=" + std::to_string(options.width) + "," + std::to_string(options.height),
         // Nothing asks, nothing phones home, nothing is kept.

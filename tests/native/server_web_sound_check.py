@@ -27,9 +27,12 @@ PAGES = {'red': ('Röd sida', '#c00000'), 'blue': ('Blå sida', '#0000c0'), 'gre
 site = tempfile.mkdtemp(prefix='qv-web-')
 for page, (title, colour) in PAGES.items():
     with open(os.path.join(site, page + '.html'), 'w', encoding='utf-8') as f:
-        f.write('<!doctype html><meta charset="utf-8"><title>%s</title><body style="margin:0;background:%s">'
+        f.write('<!doctype html><meta charset="utf-8"><title>%s</title>'
+                '<body style="margin:0;height:100vh;background:%s" onclick="event.target == this && print()">'
                 '<a href="blue.html" style="display:block;width:120px;height:80px;background:#fff">blå</a>'
                 % (title, colour))
+with open(os.path.join(site, 'doc.pdf'), 'wb') as f:
+    f.write(b'%PDF-1.4\n')
 tone = os.path.join(site, 'tone.wav')
 with wave.open(tone, 'wb') as w:
     w.setnchannels(2)
@@ -95,12 +98,20 @@ try:
     c.key(0x12, 0x38, 0)
     t.check('Alt+Left goes back', c.pump(20, until=shows(c, 'blue')), c.texts)
 
-    for vk in (0x11, 0x4F):  # Ctrl+O: Chromium's file dialog would show the server's disk
-        c.key(vk, 0x1D if vk == 0x11 else 0x18, 1)
-    for vk in (0x4F, 0x11):
-        c.key(vk, 0x1D if vk == 0x11 else 0x18, 0)
-    c.pump(3)
-    t.check('Ctrl+O opens no file dialog', shows(c, 'blue')(), hex(c.pixel(c.w - 10, c.h - 10)))
+    # The file dialogs of Ctrl+O and of the print preview (also the PDF viewer's) would show the server's
+    # disk; the page's print() is a click on its background, beside the link.
+    click = lambda button: [(MOUSE_POS, struct.pack('<HH', c.w // 2, c.h // 2))] + [
+        (MOUSE_BUTTON, bytes([button, down])) for down in (1, 0)]
+    ctrl_o = [(KEY, struct.pack('<BHB', vk, scan, down))
+              for vk, scan, down in ((0x11, 0x1D, 1), (0x4F, 0x18, 1), (0x4F, 0x18, 0), (0x11, 0x1D, 0))]
+    for name, steps in (('Ctrl+O opens no file dialog', ctrl_o), ('a right click opens no menu', click(2)),
+                        ('a page that prints opens no print dialog', click(1)),
+                        ('a PDF opens no viewer that prints', [(WEB_ADDRESS, b'\0' + (base + 'doc.pdf').encode())])):
+        for kind, payload in steps:
+            c.send(kind, payload)
+        c.pump(3)
+        t.check(name, shows(c, 'blue')() and c.pixel(c.w // 2 + 20, c.h // 2 + 20) == c.pixel(c.w - 10, c.h - 10),
+                hex(c.pixel(c.w // 2 + 20, c.h // 2 + 20)))
     c.close()
 
     s = SoundClient(server.port, name='SOUND', rate=RATE)
