@@ -44,11 +44,12 @@ TEST(Profile, WritingAKeyKeepsEveryOtherByte) {
 TEST(Profile, FilesItMustNotTouch) {
     TempFolder folder;
     std::string ini = folder.path("QUORVANE.INI"), big = "[Quorvane]\nport=4000\n";
-    while (big.size() < (1u << 20) + 100) big += std::string(999, 'x') + "\n";  // beyond 1 MiB: read in part, never written
-    ASSERT_TRUE(write_bytes(ini, big + "fps=12\n"));
-    EXPECT_EQ(profile_read_int("Quorvane", "port", 1, ini.c_str()) * 10 + profile_read_int("Quorvane", "fps", 1, ini.c_str()), 40001);
-    EXPECT_EQ(profile_write_text("Quorvane", "port", "1", ini.c_str()), 0);
-    EXPECT_EQ(read_bytes(ini), big + "fps=12\n");
+    while (big.size() + 1000 < (1u << 20) - 5) big += std::string(999, 'x') + "\n";  // beyond 1 MiB: read in part
+    big += std::string((1u << 20) - 6 - big.size(), 'y') + "\nfps=123\nhojd=5\n";  // whole lines only: not fps=1
+    ASSERT_TRUE(write_bytes(ini, big));
+    EXPECT_EQ(profile_read_int("Quorvane", "port", 1, ini.c_str()) * 100 + profile_read_int("Quorvane", "fps", 7, ini.c_str()), 400007);
+    EXPECT_EQ(profile_write_text("Quorvane", "port", "1", ini.c_str()), 0);  // and never written
+    EXPECT_EQ(read_bytes(ini), big);
     ASSERT_TRUE(write_bytes(ini, "[Quorvane]\nport=4000\n"));  // a folder in the way of the temporary file
     ASSERT_TRUE(std::filesystem::create_directory(ini + ".qvtmp"));
     settings_reset_defaults();
