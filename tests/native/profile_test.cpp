@@ -68,6 +68,7 @@ TEST(Profile, FilesItMustNotTouch) {
 }
 
 TEST(Profile, SnapshotsNeverSeeAHalfWrittenRecord) {
+    settings_reset_defaults();  // makes settings_lock
     std::atomic<bool> stop{false};
     std::thread writer([&] {
         for (int i = 0; !stop.load(); i++) {
