@@ -1,5 +1,5 @@
 // Writes the seed corpora of the fuzz targets into <folder>/<target>/, made
-// with our own server's message builders and encoder:
+// with our own server's message builders (whole framed messages) and encoder:
 //   messages       streams of every server message, frames of changing
 //                  sizes, sound, and broken framing
 //   decode_blocks  the encoder's block streams at many sizes, every type
@@ -73,13 +73,13 @@ int main(int argc, char** argv) {
     for (const char* target : {"messages", "decode_blocks", "wire_text", "settings_file"}) std::filesystem::remove_all(root / target);
     auto msg = [](uint8_t type, const Bytes& payload) { return qvs::frame_message(type, payload); };
     const int16_t samples[] = {0, 1000, -1000, 32767, -32768, 5, 6, 7};
-    Bytes menu = msg(MSG_STREAM_SETUP, qvs::make_stream_setup(160, 120, 22050, 2, "Meny \xC3\xA5\xC3\xA4\xC3\xB6")) +
-                 msg(MSG_APP_LIST, qvs::make_app_list({{1, 1, "Hela sk\xC3\xA4rmen"}, {2, 3, "Webb"}, {3, 9, ""}})) +
-                 msg(MSG_STREAM_STATE, qvs::make_stream_state(0, 0, 0)) + msg(MSG_SERVER_TEXT, qvs::make_server_text(4, "4711")) +
-                 msg(MSG_SERVER_TEXT, qvs::make_server_text(3, "Titel \xE2\x82\xAC")) + msg(MSG_SERVER_TEXT, qvs::make_server_text(1, "http://a.se/"));
-    Bytes stream = msg(MSG_STREAM_SETUP, qvs::make_stream_setup(64, 48, 11025, 1, "Startar")) +
-                   msg(MSG_STREAM_STATE, qvs::make_stream_state(1, 1, 3)) + msg(MSG_PONG, Bytes{1, 2, 3, 4}) +
-                   msg(MSG_AUDIO_DATA, qvs::make_audio(samples, 8));
+    Bytes menu = qvs::make_stream_setup(160, 120, 22050, 2, "Meny \xC3\xA5\xC3\xA4\xC3\xB6") +
+                 qvs::make_app_list({{1, 1, "Hela sk\xC3\xA4rmen"}, {2, 3, "Webb"}, {3, 9, ""}}) +
+                 qvs::make_stream_state(0, 0, 0) + qvs::make_server_text(4, "4711") +
+                 qvs::make_server_text(3, "Titel \xE2\x82\xAC") + qvs::make_server_text(1, "http://a.se/");
+    Bytes stream = qvs::make_stream_setup(64, 48, 11025, 1, "Startar") +
+                   qvs::make_stream_state(1, 1, 3) + msg(MSG_PONG, Bytes{1, 2, 3, 4}) +
+                   qvs::make_audio(samples, 8);
     int n = 0;
     const int sizes[][2] = {{64, 48}, {17, 9}, {1, 1}, {100, 3}, {8, 8}, {33, 21}, {7, 63}};
     for (const auto& s : sizes)
@@ -93,7 +93,7 @@ int main(int argc, char** argv) {
             put("decode_blocks", "frame" + std::to_string(n++) + "_cut", input + Bytes(cut.begin(), cut.begin() + cut.size() * 2 / 3));
         }
     put("messages", "menu", menu);
-    put("messages", "stream", menu + stream + msg(MSG_STREAM_STATE, qvs::make_stream_state(0, 0, 0)));
+    put("messages", "stream", menu + stream + qvs::make_stream_state(0, 0, 0));
     Bytes broken = frames(16, 8, false, 7)[0], cut = broken;
     cut.resize(cut.size() - 3);
     broken[9] ^= 1;  // raw_size one off

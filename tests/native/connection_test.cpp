@@ -22,7 +22,10 @@
 #include "link/connection.h"
 #include "link/net.h"
 #include "link/wire.h"
+#include "link/messages.h"
+#include "media/audio.h"
 #include "media/frame_buffer.h"
+#include "server/protocol.h"
 #include "settings/settings.h"
 #include "tests/support/client_fixture.h"
 #include "tests/support/loopback.h"
@@ -353,4 +356,26 @@ TEST(TwoThreads, StreamDecodesWhileTheWindowThreadPaintsAndSends) {
     close_link_socket();
     EXPECT_EQ(thread_join(network, 5000), 1);
     EXPECT_EQ(torn.load(), 0);
+}
+
+// Our server's message builders, read by the client as it reads every server.
+TEST(ServerMessages, ReadByTheClient) {
+    fresh_client_state();
+    settings_reset_defaults();
+    const qvs::Bytes messages[] = {
+        qvs::make_stream_setup(800, 600, 44100, 2, "Startar \xC3\xA5tta"), qvs::make_stream_state(1, 1, 3),
+        qvs::make_app_list({{0x1234, 2, "F\xC3\xB6nster"}, {0x0102, 4, "Spel"}}), qvs::make_server_text(4, "4711")};
+    for (const qvs::Bytes& m : messages) {  // whole framed messages
+        ASSERT_EQ(get_u32le(m.data()) + 5, m.size());
+        handle_message(m[4], m.data() + 5, uint32_t(m.size() - 5));
+    }
+    EXPECT_EQ(text() + "|" + text(state.pin_text) + "|" + state.apps[0].name + "|" + state.apps[1].name,
+              "Startar \xE5tta|4711|F\xF6nster|Spel");
+    EXPECT_EQ(std::to_string(state.remote_width.load()) + " " + std::to_string(state.remote_height.load()) + " " +
+                  std::to_string(audio_current_rate()) + " " + std::to_string(audio_current_channels()),
+              "800 600 44100 2");
+    EXPECT_EQ(state.stream_mode.load() * 100 + state.pointer_mode.load() * 10 + state.app_kind.load(), 113);
+    EXPECT_EQ(state.apps[0].id * 10 + state.apps[0].kind, 0x1234 * 10 + 2);
+    EXPECT_EQ(state.apps[1].id * 10 + state.apps[1].kind, 0x0102 * 10 + 4);
+    audio_open(0, 0);
 }

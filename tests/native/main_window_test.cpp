@@ -12,6 +12,7 @@
 #include "core/window_stub.h"
 #include "input/address_bar_stub.h"
 #include "input/input.h"
+#include "input/pointer_stub.h"
 #include "settings/settings_dialog_stub.h"
 #include "tests/support/client_fixture.h"
 #include "tests/support/loopback.h"
@@ -175,4 +176,13 @@ TEST_F(MainWindow, TimerKeepsStatisticsAndPings) {
         state.stream_mode.store(w[0]), state.pointer_mode.store(w[1]), state.connected.store(w[2]);
         EXPECT_EQ(mouse_lock_wanted(), w[3]) << w[0] << w[1] << w[2];
     }
+}
+
+TEST_F(MainWindow, ActivationTakesAndGivesBackTheMouse) {
+    pointer_stub_reset(640, 480);
+    state.stream_mode.store(1);  // a stream in locked-mouse mode
+    std::string locked;
+    for (int active : {1, 0, 1}) on_activate(active), locked += std::to_string(mouse_is_locked());
+    on_destroy();
+    EXPECT_EQ(locked + std::to_string(mouse_is_locked()), "1010");
 }
