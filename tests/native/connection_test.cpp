@@ -156,10 +156,19 @@ TEST_F(NetworkThread, HostsByNameAndNone) {
 TEST_F(NetworkThread, TheReceiveLoopsLimitsAndTheWaysALinkEnds) {
     start();
     accept_with_hello();
-    // Exactly 4 MiB is read and the link goes on; the buffer never shrinks.
-    ASSERT_TRUE(server.send(framed(99, Bytes(WIRE_MAX_PAYLOAD, 0x5A)) + framed(9, Bytes(100, 2)) + framed(MSG_SERVER_TEXT, hx("04 39 38"))));
+    // The receive buffer grows to L + 65536 when L bytes need more than
+    // its capacity - 1, and never shrinks; exactly 4 MiB is read, and the
+    // link goes on.
+    std::string capacities;
+    for (uint32_t length : {1000000u, 1065535u, 1065536u, 100u, uint32_t(WIRE_MAX_PAYLOAD)}) {
+        uint32_t before = state.byte_count.load();
+        ASSERT_TRUE(server.send(framed(9, Bytes(length, 2))));
+        ASSERT_TRUE(wait_until([&] { return state.byte_count.load() == before + length + 5; }));
+        capacities += std::to_string(receive_buffer_capacity()) + " ";
+    }
+    EXPECT_EQ(capacities, "1065536 1065536 1131072 1131072 4259840 ");
+    ASSERT_TRUE(server.send(framed(MSG_SERVER_TEXT, hx("04 39 38"))));
     ASSERT_TRUE(wait_until([] { return text(state.pin_text) == "98"; }));
-    EXPECT_EQ(receive_buffer_capacity(), WIRE_MAX_PAYLOAD + 65536u);
     const std::function<void()> ends[] = {
         [&] { server.send(hx("01 00 40 00 63")); },                   // one byte over the limit
         [&] { server.send(hx("64 00 00 00 06 00 78")), server.drop(); },  // closed inside a message
@@ -176,7 +185,7 @@ TEST_F(NetworkThread, TheReceiveLoopsLimitsAndTheWaysALinkEnds) {
         lost();
         accept_with_hello();
         EXPECT_EQ(state.reconnect.load(), 0);
-        if (&end == &ends[1]) { EXPECT_EQ(state.byte_count.load(), WIRE_MAX_PAYLOAD + 5 + 105 + 8u); }  // nothing cut counts
+        if (&end == &ends[1]) { EXPECT_EQ(state.byte_count.load(), WIRE_MAX_PAYLOAD + 3131204u); }  // nothing cut counts
     }
     std::atomic<int> sending(1);  // window-thread messages never precede the Hello
     std::thread window([&] {

@@ -84,7 +84,11 @@ TEST_F(Input, LockedMouseSendsScaledDeltasAndRecentres) {
         forward_mouse_move(320, 240);  // the move event of the re-centring
         EXPECT_EQ(server.sent(), c.sent) << c.sensitivity;
     }
-    EXPECT_EQ(pointer_stub.log_count, 4 + 6);
+    settings.muskanslighet = 100;
+    forward_mouse_move(325, 240);  // along one axis only
+    forward_mouse_move(320, 236);
+    EXPECT_EQ(server.sent(), "43 05 00 00 00|43 00 00 fc ff");
+    EXPECT_EQ(pointer_stub.log_count, 4 + 8);
     // Products beyond 32 bits are held at the ends (sign kept), then divided.
     settings.muskanslighet = INT_MAX;
     forward_mouse_move(320 + 3000, 240 - 3000);

@@ -108,9 +108,10 @@ TEST_F(Screen, WhatEachStateShows) {
     std::string full = title_screen();
     EXPECT_NE(full.find("T 40 1758 255.255.255 f2 " + std::string(APP_NAME_SIZE - 1, 'N') + "\n"), std::string::npos);
     EXPECT_NE(full.find("T 2 1 0.255.0 f0"), std::string::npos);
-    std::memset(state.status_text, 'S', STATUS_TEXT_SIZE - 1);  // the longest status line is drawn whole
+    std::memset(state.status_text, 'S', STATUS_TEXT_SIZE - 1);  // the longest status line is drawn whole,
+    state.status_text[1] = '\x01';                                // control bytes and all
     state.show_stats.store(0);
-    EXPECT_NE(title_screen().find("f2 " + std::string(STATUS_TEXT_SIZE - 1, 'S') + "\n"), std::string::npos);
+    EXPECT_NE(title_screen().find("f2 S\x01" + std::string(STATUS_TEXT_SIZE - 3, 'S') + "\n"), std::string::npos);
     draw_list_clear(&list);
     build_stats_line(&list);
     EXPECT_EQ(list.count, 0);
