@@ -18,9 +18,6 @@ namespace {
 
 const int PAYLOAD_SIZE[6] = {0, 2, 12, 24, 128, 32};
 
-inline int red(uint16_t c) { return (c >> 10) & 31; }
-inline int green(uint16_t c) { return (c >> 5) & 31; }
-inline int blue(uint16_t c) { return c & 31; }
 
 inline void put16(uint8_t* p, uint16_t v) {
     p[0] = uint8_t(v);

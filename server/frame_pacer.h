@@ -35,7 +35,7 @@ public:
     double decode_us() const { return decode_us_; }
 
     // Automatic quality stays within these.
-    static const int LOWEST_QUALITY = 10, HIGHEST_QUALITY = 100;
+    static constexpr int LOWEST_QUALITY = 10, HIGHEST_QUALITY = 100;
 
 private:
     struct Pending {

@@ -23,8 +23,8 @@ class SoundRecorder {
 public:
     // Pieces handed out are at least this long, and the recording keeps at
     // most KEEP_MS: older sound is dropped.
-    static const int MIN_PIECE_MS = 20;
-    static const int KEEP_MS = 80;
+    static constexpr int MIN_PIECE_MS = 20;
+    static constexpr int KEEP_MS = 80;
 
     // Connects to `server` (a PULSE_SERVER value; "" for the user's
     // default server) and starts recording. Null with `error` filled when
