@@ -1,6 +1,6 @@
 // How the network thread tells the window thread that something changed.
 // core/notify_win32.cpp posts WM_FRAME_READY / WM_STATE_CHANGED to
-// main_window and sets its title; app/notify_stub.cpp counts the calls so
+// main_window and sets its title; core/notify_stub.cpp counts the calls so
 // that native tests can observe them. Called on the network thread.
 #ifndef QV_CORE_NOTIFY_H
 #define QV_CORE_NOTIFY_H
