@@ -1,89 +1,75 @@
 #!/usr/bin/env python3
-"""quorvane-server's command line and configuration file: bad files and
-options stop it with exit code 2 and a message naming the fault, a key is
-demanded before programs are offered to the network, wrong keys wait, and
-a demo menu from a file is served. Usage: server_config_check.py SERVER"""
-import os
-import subprocess
-import sys
-import tempfile
-import time
+"""quorvane-server's command line and configuration file: bad files and options stop it with exit code 2 and a
+message naming the fault, a key is demanded before programs are offered to the network, wrong keys wait, and a
+demo menu from a file is served. Usage: server_config_check.py SERVER"""
+import os, subprocess, sys, tempfile, time
 
-from qv_client import APP_LIST, LAUNCH, Checks, Client, Server
+from qv_client import LAUNCH, Client, Server, check, done
 
 server = sys.argv[1]
-t = Checks()
-folder = tempfile.mkdtemp(prefix='qv-config-')
+path = os.path.join(tempfile.mkdtemp(prefix='qv-config-'), 'bad.toml')
 demo = '[[app]]\nname = "Demo"\nkind = "demo"\n'
 term = '[[app]]\nname = "Terminal"\nkind = "program"\ncommand = ["xterm"]\n'
+x = demo + '[[app]]\nname = "X"\nkind = '
 
 
 def run(toml, *args):
-    path = os.path.join(folder, 'bad.toml')
     with open(path, 'w') as f:
         f.write(toml)
     r = subprocess.run([server, '--config', path] + list(args), capture_output=True, timeout=10, text=True)
     return r.returncode, r.stderr
 
 
+def starts(*argv):
+    p = subprocess.Popen([server, '--config'] + list(argv), stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    port = p.stdout.readline().strip()
+    p.kill()
+    p.wait()
+    return port.isdigit()
+
+
 # A bad file: exit 2 before listening, one message with file, line and fault.
 for toml, line, words in [
-    ('listen = "0.0.0.0:3300\n' + demo, 1, 'string'),
-    (demo + '[[app]]\nname = "X"\nkind = "spel"\n', 6, "unknown kind 'spel'"),
-    (demo + '[[app]]\nname = "X"\nkind = "program"\n', 4, "missing key 'command'"),
-    (demo + '[[app]]\nname = "X"\nkind = "window"\ndisplay = ":0"\n', 4, "missing key 'title'"),
-    (demo + '[[app]]\nname = "X"\nkind = "web"\n', 4, "missing key 'home'"),
-    (demo + '[[app]]\nname = "X"\nkind = "program"\ncommand = "xterm"\n', 7, "'command' must be a list"),
-    ('keep_sessions = "10"\n' + demo, 1, "'keep_sessions' must be"),
-    ('key = 5\n' + demo, 1, "'key' must be a text"),
-    ('quality = 0\n' + demo, 1, "'quality' must be"),
-    ('listen = "nowhere"\n' + demo, 1, "'listen' must be"),
-    ('lyssna = "x"\n' + demo, 1, "unknown key 'lyssna'"),
-    ('key = "k"\n', 1, 'no [[app]]'),
-]:
+        ('listen = "0.0.0.0:3300\n' + demo, 1, 'string'), (x + '"spel"\n', 6, "unknown kind 'spel'"),
+        (x + '"program"\n', 4, "missing key 'command'"), (x + '"window"\ndisplay = ":0"\n', 4, "missing key 'title'"),
+        (x + '"web"\n', 4, "missing key 'home'"), (x + '"program"\ncommand = "xterm"\n', 7, "'command' must be a list"),
+        ('keep_sessions = "10"\n' + demo, 1, "'keep_sessions' must be"),
+        ('key = 5\n' + demo, 1, "'key' must be a text"),
+        ('quality = 0\n' + demo, 1, "'quality' must be"), ('listen = "nowhere"\n' + demo, 1, "'listen' must be"),
+        ('lyssna = "x"\n' + demo, 1, "unknown key 'lyssna'"), ('key = "k"\n', 1, 'no [[app]]')]:
     code, err = run(toml)
-    want = 'bad.toml:%d: ' % line
-    t.check('bad file (%s) stops with its line' % words, code == 2 and want in err and words in err, err.strip())
+    check('bad file (%s) stops with its line' % words, code == 2 and f'bad.toml:{line}: ' in err and words in err, err)
 code, err = run(demo, '--config', '/nonexistent/server.toml')
-t.check('a missing file is named', code == 2 and '/nonexistent/server.toml' in err, err)
-
+check('a missing file is named', code == 2 and '/nonexistent/server.toml' in err, err)
 for bad in (['--size', '10x10'], ['--listen', 'x'], ['--nonsense'], ['--key', 'k' * 30], ['--key', 'a', '--no-key'],
             ['--quality', '101'], ['--quality', 'best']):
     code, err = run(demo, *bad)
-    t.check('refuses ' + ' '.join(bad), code == 2 and '--help' in err, err)
+    check('refuses ' + ' '.join(bad), code == 2 and '--help' in err, err)
 
 # Programs offered beyond loopback need a key, and the message says how.
 code, err = run(term, '--listen', '0.0.0.0:0')
-t.check('no key on 0.0.0.0: refused', code == 2 and '--key' in err and 'key =' in err and '--no-key' in err, err)
-p = subprocess.Popen([server, '--config', os.path.join(folder, 'bad.toml'), '--listen', '0.0.0.0:0', '--no-key'],
-                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-t.check('--no-key starts it', p.stdout.readline().strip().isdigit())
-p.kill()
-p.wait()
+check('no key on 0.0.0.0: refused', code == 2 and '--key' in err and 'key =' in err and '--no-key' in err, err)
+check('--no-key starts it', starts(path, '--listen', '0.0.0.0:0', '--no-key'))
 example = os.path.join(os.path.dirname(__file__), '..', '..', 'server', 'example-server.toml')
-p = subprocess.Popen([server, '--config', example, '--listen', '0.0.0.0:0'], stdout=subprocess.PIPE,
-                     stderr=subprocess.DEVNULL)
-t.check('the example file, with its key, starts it', p.stdout.readline().strip().isdigit())
-p.kill()
-p.wait()
+check('the example file, with its key, starts it', starts(example, '--listen', '0.0.0.0:0'))
 
 # A menu from the file; a keyed server; wrong keys wait a second.
 s = Server(server, 'key = "hemlig"\n' + term + demo, ['--frames', '3'])
 try:
     right = Client(s.port, key='hemlig')
-    t.check('the right key gets the menu', right.pump(5, lambda: right.apps) and
-            right.apps == [(1, 0, 'Terminal'), (2, 0, 'Demo')], right.apps)
+    check('the right key gets the menu', right.pump(5, lambda: right.apps) and
+          right.apps == [(1, 0, 'Terminal'), (2, 0, 'Demo')], right.apps)
     right.send(LAUNCH, b'\x02\x00')
     right.pump(10, lambda: right.frames >= 3)
-    t.check('the demo streams until --frames', right.frames == 3 and not right.pump(2) and right.frames == 3)
+    check('the demo streams until --frames', right.frames == 3 and not right.pump(2) and right.frames == 3)
     started = time.time()
     wrong = [Client(s.port, key='fel') for _ in range(3)]
     for c in wrong:
         c.pump(6, lambda: 'nyckel' in ' '.join(c.status()))
     waited = time.time() - started
-    t.check('three wrong keys from one address take two seconds', 1.9 <= waited < 6, waited)
-    t.check('no wrong key got the menu', all(not c.apps for c in wrong))
-    t.check('the key is never logged', 'hemlig' not in s.log_text())
+    check('three wrong keys from one address take two seconds', 1.9 <= waited < 6, waited)
+    check('no wrong key got the menu', all(not c.apps for c in wrong))
+    check('the key is never logged', 'hemlig' not in s.log_text())
 finally:
     s.stop()
-t.exit()
+done()
