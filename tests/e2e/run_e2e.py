@@ -1,70 +1,41 @@
-#!/usr/bin/env python3
-"""quorvane.exe under Wine driven by scenarios written as data: each is one
-client session, steps that act (keys, pointer, server messages) and steps that
-check what reaches the server, the screen and QUORVANE.INI. A scenario is an
-entry in SCENARIOS, a new kind of step an entry in ACTIONS or a method of Run.
-
-    run_e2e.py --exe build/win/quorvane.exe --out build/win/e2e [--scenario NAME ...]
-"""
-import os
-import struct
-import subprocess
-import sys
-import time
+"""quorvane.exe under Wine, scenarios as data: one session each, steps that act (ACTIONS) or check (Run.step_*)
+what reaches the server, the screen and QUORVANE.INI.  run_e2e.py --exe EXE --out DIR [--scenario NAME ...]"""
+import os, struct, subprocess, sys, time  # noqa: E401
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import *  # noqa: E402,F401,F403
 
-W, H = WIDTH, HEIGHT
+W, H, DIALOG = WIDTH, HEIGHT, '^Quorvane! - inst\u00e4llningar$'
 WAITING, TITLE, HELP, WHITE = (200, 200, 200), (255, 90, 40), (110, 110, 140), (255, 255, 255)
-RED, GREEN, BLUE, WHITE5 = rgb555(31, 0, 0), rgb555(0, 31, 0), rgb555(0, 0, 31), rgb555(31, 31, 31)
-YELLOW, CYAN, MAGENTA = rgb555(31, 31, 0), rgb555(0, 31, 31), rgb555(31, 0, 31)
-DIALOG = '^Quorvane! - inst\u00e4llningar$'
+RED, GREEN, BLUE, WHITE5, YELLOW, CYAN, MAGENTA = (rgb555(*c) for c in (
+    (31, 0, 0), (0, 31, 0), (0, 0, 31), (31, 31, 31), (31, 31, 0), (0, 31, 31), (31, 0, 31)))
 
 
-def M(kind, layout, *values):
-    return kind, struct.pack(layout, *values)
+def M(kind, layout, *values): return kind, struct.pack(layout, *values)
+def K(vk, scan, down): return M(MSG_KEY, '<BHB', vk, scan, down)
+def C(code): return M(MSG_CHAR, '<H', code)
 
 
-def K(vk, scan, down):
-    return M(MSG_KEY, '<BHB', vk, scan, down)
+def hello(name, key): return b'QV98\1\0' + struct.pack('<HHBIB', W, H, 30, 0, 1) + name.ljust(32, b'\0') + key.ljust(32, b'\0')
 
 
-def C(code):
-    return M(MSG_CHAR, '<H', code)
-
-
-def hello(name, key):
-    return b'QV98\1\0' + struct.pack('<HHBIB', W, H, 30, 0, 1) + name.ljust(32, b'\0') + key.ljust(32, b'\0')
-
-
-def test_pixel(x, y, width, height):
-    """Block (0, 0) a checkerboard, (1, 0) stripes, the last magenta, the others alternating."""
+def test_pixel(x, y, width, height):   # block (0, 0) a checkerboard, (1, 0) stripes, the last magenta
     bx, by = x // 8, y // 8
-    if (bx, by) == (0, 0):
-        return RED if (x + y) % 2 == 0 else BLUE
-    if (bx, by) == (1, 0):
-        return GREEN if x % 2 == 0 else WHITE5
-    if (bx, by) == ((width - 1) // 8, (height - 1) // 8):
-        return MAGENTA
-    return YELLOW if (bx + by) % 2 == 0 else CYAN
+    return (RED if (x + y) % 2 == 0 else BLUE) if (bx, by) == (0, 0) else (
+        (GREEN if x % 2 == 0 else WHITE5) if (bx, by) == (1, 0) else MAGENTA
+        if (bx, by) == ((width - 1) // 8, (height - 1) // 8) else YELLOW if (bx + by) % 2 == 0 else CYAN)
 
 
 def test_picture(width, height):
-    def block(bx, by):
-        if by == 0 and bx < 2:
-            return raw(lambda k, r: test_pixel(bx * 8 + k, r, width, height))
-        return fill(test_pixel(bx * 8, by * 8, width, height))
-    return blocks(width, height, block)
+    return blocks(width, height, lambda bx, by: raw(lambda k, r: test_pixel(bx * 8 + k, r, width, height))
+                  if by == 0 and bx < 2 else fill(test_pixel(bx * 8, by * 8, width, height)))
 
 
-# Screen predicates: shot -> '' when the client area is right, else what is wrong.
-
-def region(left, top, right, bottom, colour, least=1, most=None):
+# Screen predicates: shot -> '' when right, else what is wrong.
+def region(left, top, right, bottom, colour, least=1, most=1 << 30):
     def problem(shot):
         n = shot.count(left, top, right, bottom, colour)
-        return '' if least <= n <= (most if most is not None else n) else '%d of %r in %r' % (
-            n, colour, (left, top, right, bottom))
+        return '' if least <= n <= most else '%d of %r in %r' % (n, colour, (left, top, right, bottom))
     return problem
 
 
@@ -73,71 +44,51 @@ def band(row):
     return lambda shot: '' if shot.box(BAND) == want else 'band at %r' % (shot.box(BAND),)
 
 
-def stats(shown):
-    return lambda shot: '' if stats_shown(shot) == shown else 'statistics line %s' % (not shown)
-
-
-def bar(shown):
-    return region(6, 6, W - 6, 26, WHITE, 1000) if shown else region(6, 6, W - 6, 26, WHITE, 0, 0)
+def stats(shown): return lambda shot: '' if stats_shown(shot) == shown else 'statistics line %s' % (not shown)
+def bar(shown): return region(6, 6, W - 6, 26, WHITE, 1000) if shown else region(6, 6, W - 6, 26, WHITE, 0, 0)
 
 
 def picture(width, height, scale):
     samples = [(x, y) for y in range(8) for x in range(16)] + [
         (width - 1, height - 1), (width - 8, height - 8), (100, 100), (width // 2, 37), (width - 9, 3)]
-
-    def problem(shot):
-        for x, y, d in ((x, y, d) for x, y in samples for d in range(scale * scale)):
-            got = shot.at(x * scale + d % scale, y * scale + d // scale)
-            if max(abs(a - b) for a, b in zip(got, rgb24(test_pixel(x, y, width, height)))) > 8:
-                return 'picture (%d, %d) is %r' % (x, y, got)
-        return ''
-    return problem
+    return lambda shot: next(('picture (%d, %d) is %r' % (x, y, got) for x, y in samples for d in range(scale * scale)
+                              for got in [shot.at(x * scale + d % scale, y * scale + d // scale)]
+                              if not near(got, rgb24(test_pixel(x, y, width, height)))), '')
 
 
-ACTIONS = {
-    'send': lambda run, kind, payload: run.conn.send(kind, payload),
-    'key': lambda run, *keys: run.display.key(*keys),
-    'type': lambda run, text: run.display.xdo('type', '--delay', 40, text),
-    'xdo': lambda run, *args: run.display.xdo(*args) or time.sleep(0.1),
-    'move': lambda run, x, y, *then: ACTIONS['xdo'](run, 'mousemove', *run.to_screen(x, y), *then),
-    'do': lambda run, action: action(run),
-    'shot': lambda run, name: run.shot().save(os.path.join(run.args.out, name)),
-}
+ACTIONS = {'send': lambda run, kind, payload: run.conn.send(kind, payload), 'do': lambda run, action: action(run),
+           'key': lambda run, *keys: run.display.key(*keys), 'xdo': lambda run, *args: run.display.xdo(*args) or time.sleep(0.1),
+           'type': lambda run, text: run.display.xdo('type', '--delay', 40, text),
+           'move': lambda run, x, y, *then: ACTIONS['xdo'](run, 'mousemove', *run.to_screen(x, y), *then),
+           'shot': lambda run, name: run.shot().save(os.path.join(run.args.out, name))}
 
 
 class Run(Session):
-    """One scenario's session: step ('name', args...) is ACTIONS[name](run, *args) or run.step_name(*args)."""
+    """Step ('name', args...) is ACTIONS[name](run, *args) or run.step_name(*args)."""
 
     def play(self, steps):
         self.conn, self.mark = self.start(), 0
         for verb, *args in steps:
             (ACTIONS.get(verb) or getattr(Run, 'step_' + verb))(self, *args)
 
-    def mouse(self):
-        out = dict(line.split('=') for line in self.display.xdo('getmouselocation', '--shell').split())
+    def geometry(self, command, *args):
+        out = dict(line.split('=') for line in self.display.xdo(command, '--shell', *args).split())
         return int(out['X']), int(out['Y'])
 
-    def step_stream(self, pointer, kind=0):
-        """Streaming a 1280 x 720 picture: once a key comes back as a Key message."""
+    def step_stream(self, pointer, kind=0):   # 1280 x 720; once a key comes back as a Key message
         self.conn.send(MSG_STREAM_SETUP, stream_setup(1280, 720))
         self.conn.send(MSG_STREAM_STATE, bytes([1, pointer, kind]))
         mark = self.conn.mark()
-        echoed = wait_for(lambda: self.display.key('shift') or self.conn.wait(MSG_KEY, 0.5, mark), 15, 0)
-        self.check('streaming', echoed)
+        self.check('streaming', wait_for(lambda: self.display.key('shift') or self.conn.wait(MSG_KEY, 0.5, mark),
+                                         15, 0))
         self.settle()
 
-    def settle(self):
-        """The mark after the last input message, once none came for 0.4 s."""
-        def quiet():
-            times = [t for t, k, _ in self.conn.messages if k in INPUT]
-            return not times or time.monotonic() - times[-1] > 0.4
-        wait_for(quiet, 5)
+    def settle(self):   # the mark after the last input message, once none came for 0.4 s
+        wait_for(lambda: time.monotonic() - max([t for t, k, _ in self.conn.messages if k in INPUT] + [0]) > 0.4, 5)
         self.mark = self.conn.mark()
 
-    # Checking.
     def step_expect(self, name, want, kinds=None):
-        """Exactly these messages of these kinds (those of `want` by default,
-        input when want is empty) since the last expect."""
+        """Exactly these messages of these kinds (of `want`, or input) since the last expect."""
         kinds, start = kinds or {k for k, _ in want} or INPUT, self.mark
         wait_for(lambda: len(self.conn.since(start, kinds)) >= len(want), 5)
         self.settle()
@@ -145,87 +96,61 @@ class Run(Session):
         self.check(name, got == list(want), ' '.join('%d:%s' % (k, p.hex()) for k, p in got))
 
     def step_seen(self, name, message):
-        """This message since the last expect."""
         kind, payload = message
         self.check(name, self.conn.wait(kind, 10, self.mark, lambda p: p == payload) is not None,
                    repr(self.conn.since(self.mark, (kind,))[-3:]))
 
     def step_screen(self, name, *predicates):
         problems = ['']
+        problem = lambda: problems.__setitem__(0, '; '.join(filter(None, (p(self.shot()) for p in predicates))))  # noqa
+        self.check(name, wait_for(lambda: problem() or not problems[0], 10, 0.1), problems[0])
 
-        def right():
-            shot = self.shot()
-            problems[0] = '; '.join(filter(None, (predicate(shot) for predicate in predicates)))
-            return not problems[0]
-        self.check(name, wait_for(right, 10, 0.1), problems[0])
+    def step_check(self, name, condition, timeout=10): self.check(name, wait_for(lambda: condition(self), timeout, 0.1))
 
-    def step_check(self, name, condition, timeout=10):
-        self.check(name, wait_for(lambda: condition(self), timeout, 0.1))
-
-    def step_dialog(self, name, shown):
-        """The settings dialog shown, its host, port, name, key and frame-rate fields drawn white; or gone."""
+    def step_dialog(self, name, shown):   # shown, its host, port, name, key and frame-rate fields white; or gone
         self.step_check(name, lambda run: (run.dialog_fields() if shown else not run.display.find(DIALOG, 0)))
         if not shown:
             self.client.focus()
 
     def dialog_fields(self):
         window = self.display.find(DIALOG, 0)
-        where = window and dict(v.split('=') for v in self.display.xdo('getwindowgeometry', '--shell', window).split())
-        shot = where and Shot(self.display.shot().raw, (int(where['X']), int(where['Y'])))
-        return shot and all(shot.count(left, top, right, bottom, WHITE, 2) > (right - left) * (bottom - top) * 0.4
-                            for left, top, right, bottom in ((20, 32, 200, 46), (226, 32, 300, 46), (16, 80, 146, 94),
-                                                             (164, 80, 300, 94), (174, 128, 226, 142)))
+        shot = window and Shot(self.display.shot().raw, self.geometry('getwindowgeometry', window))
+        return shot and all(shot.count(l, t, r, b, WHITE, 2) > (r - l) * (b - t) * 0.4 for l, t, r, b in (
+            (20, 32, 200, 46), (226, 32, 300, 46), (16, 80, 146, 94), (164, 80, 300, 94), (174, 128, 226, 142)))
 
-    def step_reconnect(self, name, hello=lambda payload: True):
-        """A new connection whose first message is a Hello that hello() accepts."""
-        conn = self.server.wait_connection(30, len(self.server.connections))
-        first = conn and conn.wait(MSG_HELLO, 10) and conn.since(0)[0]
-        self.check(name, first and first[0] == MSG_HELLO and hello(first[1]), repr(first))
-        self.conn, self.mark = conn or self.conn, 0
-
-    def step_exit(self):
-        self.display.key('F12')
-        self.check('F12 ends the program with exit code 0', self.client.wait_exit(20) == 0)
-        self.check('the server sees the link closed', self.conn.wait_closed(10))
+    def step_reconnect(self, name, hello=lambda payload: True): self.conn, self.mark = self.reconnect(name, hello) or self.conn, 0
+    def step_exit(self): self.check('the server sees the link closed', self.exit() and self.conn.wait_closed(10))
 
 
-def settings(run):
-    return open(os.path.join(run.client.folder, 'QUORVANE.INI'), encoding='latin-1').read().split()
+def settings(run): return open(os.path.join(run.client.folder, 'QUORVANE.INI'), encoding='latin-1').read().split()
 
 
-def real_server(run):
-    """The real server (--server) on the test server's port; its menu a terminal whose shell keeps what it reads."""
+def real_server(run):   # on the test server's port; its menu a terminal whose shell keeps what it reads
     run.typed, config = (os.path.join(run.args.scratch, n) for n in ('typed.txt', 'server.toml'))
     with open(config, 'w') as f:
         f.write('[[app]]\nname = "Terminal"\nkind = "program"\ncommand = ["xterm", "-fa", "Monospace", "-fs", "14",'
                 ' "-e", "sh", "-c", "cat > %s"]\n' % run.typed)
-    run.server.stop_listening()
-    run.conn.close()
+    run.server.stop_listening() or run.conn.close()
     run.real = subprocess.Popen([run.args.server, '--config', config, '--listen', '127.0.0.1:%d' % run.server.port],
                                 stderr=open(os.path.join(run.args.scratch, 'server.log'), 'w'))
 
 
-def typed(run):
-    return os.path.exists(run.typed) and open(run.typed, encoding='utf-8').read()
+def typed(run): return os.path.exists(run.typed) and open(run.typed, encoding='utf-8').read()
 
 
 MENU = [(7, 0, 'Anteckningar'), (300, 1, 'Hela sk\u00e4rmen'), (0xBEEF, 3, 'Webbl\u00e4sare')]
-HALF = picture(W // 2, H // 2, 2)
-
-SCENARIOS = {
+HALF, NO_STATUS, WAITS = picture(W // 2, H // 2, 2), region(0, 0, W, H, STATUS, 0, 0), region(40, 120, 300, 140, WAITING, 40)
+SCENARIOS = {   # name: (keyboard layout, steps)
     # The title screen and its menu, the streamed picture, losing the server.
-    'title_stream': dict(steps=[
+    'title_stream': (None, [
         ('check', 'Hello first: QV98 1 0, 640 x 480, 30 fps, no sound, mono, name, key; the window title',
          lambda run: run.conn.since(0)[0] == (MSG_HELLO, hello(b'E2E', b'hemlig'))
          and run.client.title() == 'Quorvane! 1.0.0'),
-        ('screen', 'title screen: title, waiting text, help line; no status, no menu',
-         region(30, 22, 330, 72, TITLE, 150), region(40, 120, 300, 140, WAITING, 40),
-         region(40, H - 38, W, H - 16, HELP, 80), region(0, 0, W, H, STATUS, 0, 0), band(None)),
-        ('send', MSG_APP_LIST, app_list(MENU)),
+        ('screen', 'title screen: title, waiting text, help line; no status, no menu', region(30, 22, 330, 72, TITLE, 150),
+         WAITS, region(40, H - 38, W, H - 16, HELP, 80), NO_STATUS, band(None)), ('send', MSG_APP_LIST, app_list(MENU)),
         ('screen', 'menu: band on row 0 at (26, 118)-(614, 142), names in white, no waiting text',
          band(0), region(40, 146, 300, 168, WHITE, 30), region(40, 120, 300, 140, WAITING, 0, 0)),
-        ('shot', 'e2e_title_menu.png'),
-        ('key', 'Down'), ('screen', 'Down moves the band to row 1', band(1)),
+        ('shot', 'e2e_title_menu.png'), ('key', 'Down'), ('screen', 'Down moves the band to row 1', band(1)),
         ('key', 'Up', 'Up'), ('screen', 'Up twice: back on row 0, not above', band(0)),
         ('move', 320, 300, 'click', 5), ('screen', 'the wheel moves the band down', band(1)),
         ('key', 'Return'), ('seen', 'Enter sends LaunchApp 300', M(MSG_LAUNCH_APP, '<H', 300)),
@@ -238,89 +163,71 @@ SCENARIOS = {
         ('send', MSG_VIDEO_FRAME, video_frame(1000, W, H, test_picture(W, H))),
         ('seen', 'FrameAck 1000', M(MSG_FRAME_ACK, '<I', 1000)),
         ('screen', 'the frame shown 1:1, pixel-exact, no menu over it', picture(W, H, 1), band(None)),
-        ('shot', 'e2e_stream.png'),
-        ('send', MSG_VIDEO_FRAME, video_frame(1001, W // 2, H // 2, test_picture(W // 2, H // 2))),
+        ('shot', 'e2e_stream.png'), ('send', MSG_VIDEO_FRAME, video_frame(1001, W // 2, H // 2, test_picture(W // 2, H // 2))),
         ('screen', 'a 320 x 240 frame is stretched: every pixel doubled', HALF),
         ('key', 'F11'), ('screen', 'F11 shows the statistics line', stats(True)),
-        ('key', 'F11'), ('screen', 'F11 hides it again', stats(False), HALF),
-        ('send', MSG_STREAM_STATE, bytes([0, 1, 0])),
+        ('key', 'F11'), ('screen', 'F11 hides it again', stats(False), HALF), ('send', MSG_STREAM_STATE, bytes([0, 1, 0])),
         ('screen', 'StreamState 0 brings the menu back, row 2 still selected', band(2)),
         ('do', lambda run: run.server.stop_listening() or run.conn.close()),
         ('screen', 'the server gone: no menu, the loss on the status line', band(None),
          region(40, H - 64, W, H - 42, STATUS, 50)),
         ('do', lambda run: run.server.listen()), ('reconnect', 'the server back: a new link, a fresh Hello'),
-        ('screen', 'connected again: status empty, waiting for the list',
-         region(0, 0, W, H, STATUS, 0, 0), region(40, 120, 300, 140, WAITING, 40)),
-        ('exit',)]),
-    # Keys and characters on a Swedish keyboard, the pointer, the locked
-    # mouse, the address bar and the settings dialog.
-    'input': dict(layout='se', steps=[
-        ('stream', 1),
-        ('key', 'a'), ('expect', '"a": Key press (0x41, scan 0x1E), Char U+0061, Key release',
-                       [K(0x41, 0x1E, 1), C(0x61), K(0x41, 0x1E, 0)]),
+        ('screen', 'connected again: status empty, waiting for the list', NO_STATUS, WAITS), ('exit',)]),
+    # Keys and characters on a Swedish keyboard, the pointer, the locked mouse, the address bar, the settings dialog.
+    'input': ('se', [
+        ('stream', 1), ('key', 'a'), ('expect', '"a": Key press (0x41, scan 0x1E), Char U+0061, Key release',
+                                      [K(0x41, 0x1E, 1), C(0x61), K(0x41, 0x1E, 0)]),
         ('key', 'aring', 'adiaeresis', 'odiaeresis', 'EuroSign'),
         ('expect', 'å, ä, ö and € (AltGr+E) arrive as Unicode characters', [C(c) for c in (229, 228, 246, 8364)]),
         ('key', 'Return'), ('expect', 'Return: Key press and release, no Char',
-                            [K(0x0D, 0x1C, 1), K(0x0D, 0x1C, 0)], (MSG_KEY, MSG_CHAR)),
-        ('key', 'F9', 'F11', 'F11', 'F7'),
+                            [K(0x0D, 0x1C, 1), K(0x0D, 0x1C, 0)], (MSG_KEY, MSG_CHAR)), ('key', 'F9', 'F11', 'F11', 'F7'),
         ('expect', 'F9 and F11 are commands, not keys; F7 is a key', [K(0x76, 0x41, 1), K(0x76, 0x41, 0)]),
-        ('move', 320, 240), ('seen', '(320, 240) is MousePos (640, 360) of 1280 x 720',
-                             M(MSG_MOUSE_POS, '<HH', 640, 360)),
+        ('move', 320, 240), ('seen', '(320, 240) is MousePos (640, 360) of 1280 x 720', M(MSG_MOUSE_POS, '<HH', 640, 360)),
         ('move', 639, 479), ('seen', '(639, 479) is MousePos (1278, 718)', M(MSG_MOUSE_POS, '<HH', 1278, 718)),
         ('xdo', 'click', 1), ('xdo', 'click', 3), ('xdo', 'click', 4), ('xdo', 'click', 5),
         ('expect', 'left and right clicks: MouseButton; the wheel: MouseWheel +120, -120',
          [M(MSG_MOUSE_BUTTON, 'BB', *b) for b in ((1, 1), (1, 0), (2, 1), (2, 0))]
-         + [M(MSG_MOUSE_WHEEL, '<h', d) for d in (120, -120)]),
-        ('send', MSG_STREAM_STATE, bytes([1, 0, 0])),
-        ('check', 'locked: the cursor held at the centre', lambda run: run.mouse() == run.to_screen(320, 240)),
+         + [M(MSG_MOUSE_WHEEL, '<h', d) for d in (120, -120)]), ('send', MSG_STREAM_STATE, bytes([1, 0, 0])),
+        ('check', 'locked: the cursor held at the centre',
+         lambda run: run.geometry('getmouselocation') == run.to_screen(320, 240)),
         ('xdo', 'mousemove_relative', '--', 3, -2), ('xdo', 'click', 5),
         ('expect', 'locked: 3 right and 2 up is MouseDelta (3, -2), the wheel -120; re-centring sends nothing',
-         [M(MSG_MOUSE_DELTA, '<hh', 3, -2), M(MSG_MOUSE_WHEEL, '<h', -120)],
-         (MSG_MOUSE_DELTA, MSG_MOUSE_POS, MSG_MOUSE_WHEEL)),
+         [M(MSG_MOUSE_DELTA, '<hh', 3, -2), M(MSG_MOUSE_WHEEL, '<h', -120)], (MSG_MOUSE_DELTA, MSG_MOUSE_POS, MSG_MOUSE_WHEEL)),
         ('send', MSG_SERVER_TEXT, b'\x01http://start.example/'), ('stream', 1, 3),
         ('key', 'F6'), ('screen', 'F6 while a web app streams opens the address bar', bar(True)),
-        ('shot', 'e2e_address_bar.png'),
-        ('type', 'abc'), ('key', 'Return'), ('seen', 'Enter sends WebAddress "abc"', (MSG_WEB_ADDRESS, b'\0abc')),
-        ('screen', 'Enter closes the bar', bar(False)),
+        ('shot', 'e2e_address_bar.png'), ('type', 'abc'), ('key', 'Return'),
+        ('seen', 'Enter sends WebAddress "abc"', (MSG_WEB_ADDRESS, b'\0abc')), ('screen', 'Enter closes the bar', bar(False)),
         ('key', 'F6'), ('screen', 'F6 opens it again', bar(True)),
         ('key', 'Escape'), ('screen', 'Esc closes it', bar(False)), ('key', 'x'),
         ('expect', 'nothing typed in the bar reaches the server, not the release of the Enter or Esc that '
          'closed it; then "x" does', [K(0x58, 0x2D, 1), C(0x78), K(0x58, 0x2D, 0)], (MSG_KEY, MSG_CHAR)),
-        ('key', 'F10'), ('dialog', 'F10 opens the settings dialog, its fields drawn', True),
-        ('shot', 'e2e_settings.png'),
+        ('key', 'F10'), ('dialog', 'F10 opens the settings dialog, its fields drawn', True), ('shot', 'e2e_settings.png'),
         ('type', '10.9.9.9'), ('key', 'Escape'), ('dialog', 'Esc closes the dialog', False),
         ('check', 'cancelled: the link stays, the settings file keeps its host', lambda run: len(
             run.server.connections) == 1 and not run.conn.closed and 'host=127.0.0.1' in settings(run), 2),
-        ('key', 'F10'), ('dialog', 'F10 opens it again', True),
-        ('key', 'Tab', 'Tab'), ('type', 'Nytt'), ('key', 'Return'),
+        ('key', 'F10'), ('dialog', 'F10 opens it again', True), ('key', 'Tab', 'Tab'), ('type', 'Nytt'), ('key', 'Return'),
         ('reconnect', 'confirmed: the client connects again, the Hello with the new name',
          lambda payload: payload[16:21] == b'Nytt\0'),
-        ('check', 'QUORVANE.INI holds the new name', lambda run: 'namn=Nytt' in settings(run)),
-        ('exit',)]),
+        ('check', 'QUORVANE.INI holds the new name', lambda run: 'namn=Nytt' in settings(run)), ('exit',)]),
     # The real server: a real xterm in the client's own X server, typed into on a Swedish keyboard.
-    'real_terminal': dict(layout='se', steps=[
+    'real_terminal': ('se', [
         ('do', real_server), ('screen', "the real server's menu", band(0)),
         ('key', 'Return'), ('screen', 'the terminal fills the picture', region(0, 0, W, H, WHITE, 200000)),
         ('type', 'Hej '), ('key', 'aring', 'adiaeresis', 'odiaeresis', 'EuroSign', 'Return'),
         ('check', 'the shell read exactly the typed line', lambda run: typed(run) == 'Hej \u00e5\u00e4\u00f6\u20ac\n'),
-        ('screen', 'the text shows on the top line', region(0, 0, W, 24, (0, 0, 0), 100)),
-        ('shot', 'e2e_real_terminal.png')]),
+        ('screen', 'the text shows on the top line', region(0, 0, W, 24, (0, 0, 0), 100)), ('shot', 'e2e_real_terminal.png')]),
 }
 
 
-def play(spec, args):
-    """One scenario: its session, the names of its failed checks."""
-    run = Run(args, spec.get('ini'), spec.get('arguments', ()), spec.get('layout'))
+def play(layout, steps, args):
+    run = Run(args, layout=layout)
     try:
-        run.play(spec['steps'])
+        run.play(steps)
     finally:
-        if getattr(run, 'real', None):
-            run.real.kill()
-            run.real.wait()
+        getattr(run, 'real', None) and (run.real.kill(), run.real.wait())
         run.close()
     return run.failed
 
 
 if __name__ == '__main__':
-    sys.exit(main({name: (lambda args, spec=spec: play(spec, args)) for name, spec in SCENARIOS.items()},
-                  ['--server']))
+    sys.exit(main({name: (lambda args, spec=spec: play(*spec, args)) for name, spec in SCENARIOS.items()}))

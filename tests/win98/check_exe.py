@@ -1,20 +1,7 @@
-#!/usr/bin/env python3
-"""Checks that a 32-bit Windows program loads and runs on Windows 98 on an
-i586, from what objdump reads in it: check_exe.py [--objdump P] [--expect TEXT ...] EXE
-
-Each finding is a line "EXE: KIND: detail" and fails the check: subsystem (not
-GUI, subsystem or OS version above 4.0, delay-loaded imports), dll (not one of
-ALLOWED), function (not exported by the Windows 98 DLL, exports/*.txt, or only
-as a failing stub, *.stubs.txt), instruction (cmov, fcomi, SSE and others an
-i586 lacks), constructor (global constructors never run: our entry point is our
-own), icon (no group 1 of 16 x 16 and 32 x 32 images of 32 bits). With --expect
-it passes when every TEXT is in some finding: the self-test on a planted sample.
-"""
-import argparse
-import os
-import re
-import subprocess
-import sys
+"""Is a 32-bit Windows program fit for Windows 98 on an i586, by objdump? check_exe.py [--objdump P] [--expect T] EXE
+Findings "EXE: KIND: detail": subsystem, dll (not ALLOWED), function (not in exports/*.txt, or a stub), instruction
+(not on an i586), constructor (never run: our own entry point), icon. --expect: each T must be found (self-test)."""
+import argparse, os, re, subprocess, sys  # noqa: E401
 
 ALLOWED = ('KERNEL32', 'USER32', 'GDI32', 'WSOCK32', 'WINMM', 'MSVCRT')
 MISSING = re.compile(r'(cmov|fcmov|f[u]?comip?$|prefetch|[slm]fence$|clflush|[ls]dmxcsr|movnt|maskmovq|pshufw|'
@@ -23,13 +10,11 @@ MISSING = re.compile(r'(cmov|fcmov|f[u]?comip?$|prefetch|[slm]fence$|clflush|[ls
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 
-def names(path):
-    return set(open(path, encoding='latin-1').read().split()) if os.path.exists(path) else set()
+def names(path): return set(open(path, encoding='latin-1').read().split()) if os.path.exists(path) else set()
 
 
 def findings(exe, objdump):
-    def dump(flags):
-        return subprocess.run([objdump, *flags, exe], capture_output=True, text=True, check=True).stdout
+    def dump(flags): return subprocess.run([objdump, *flags, exe], capture_output=True, text=True, check=True).stdout
     headers = dump(['-p'])
     field = dict(re.findall(r'^(\w+)\s+([0-9a-fA-F]+)', headers, re.M))
     if int(field.get('Subsystem', '0'), 16) != 2:
@@ -44,7 +29,7 @@ def findings(exe, objdump):
     for block in headers.split('DLL Name: ')[1:]:
         dll, rows = block.split('\n', 1)[0].strip(), block.split('\n\n', 1)[0].splitlines()[2:]
         key = dll.upper().removesuffix('.DLL')
-        exports, stubs = names('%s/exports/%s.txt' % (HERE, key)), names('%s/exports/%s.stubs.txt' % (HERE, key))
+        exports, stubs = (names('%s/exports/%s%s.txt' % (HERE, key, end)) for end in ('', '.stubs'))
         for row in rows:
             function = row.split()[-1]
             if key not in ALLOWED:
@@ -69,13 +54,12 @@ def findings(exe, objdump):
                                       dump(['-t'])))):
         yield 'constructor', '%s would never run' % name
 
-    # The resource tree: (type, id) -> size of its first leaf.
+    # the resource tree: (type, id) -> size of its first leaf
     tree, path = {}, []
     for spaces, entry, size in re.findall(r'^[0-9a-f]+( +)(?:Entry: ID: 0x(\w+)|Leaf: Addr: \S+ Size: 0x(\w+))',
                                           headers, re.M):
-        depth = (len(spaces) - 1) // 2
         if entry:
-            path = path[:depth - 1] + [int(entry, 16)]
+            path = path[:(len(spaces) - 1) // 2 - 1] + [int(entry, 16)]
         else:
             tree.setdefault(tuple(path[:2]), int(size, 16))
     icons = sorted(size for (kind, _), size in tree.items() if kind == 3)
@@ -84,21 +68,15 @@ def findings(exe, objdump):
             'present' if (14, 1) in tree else 'missing', icons)
 
 
-def main():
+if __name__ == '__main__':
     parser = argparse.ArgumentParser()
     parser.add_argument('exe')
     parser.add_argument('--objdump', default='i686-w64-mingw32-objdump')
     parser.add_argument('--expect', action='append', default=[])
     args = parser.parse_args()
     lines = ['%s: %s: %s' % (args.exe, kind, detail) for kind, detail in findings(args.exe, args.objdump)]
-    print('\n'.join(lines) * bool(lines), end='\n' * bool(lines))
-    if args.expect:
-        missed = [text for text in args.expect if not any(text in line for line in lines)]
-        print('SELF-TEST: not found: %s' % ', '.join(missed) if missed else 'SELF-TEST: every planted fault found')
-        return 1 if missed else 0
-    print('FAILED: not fit for Windows 98 on an i586' if lines else 'OK: fit for Windows 98 on an i586')
-    return 1 if lines else 0
-
-
-if __name__ == '__main__':
-    sys.exit(main())
+    missed = [text for text in args.expect if not any(text in line for line in lines)]
+    print(*lines, 'SELF-TEST: not found: %s' % missed if missed else 'SELF-TEST: every planted fault found'
+          if args.expect else 'FAILED: not fit for Windows 98 on an i586' if lines else 'OK: fit for Windows 98',
+          sep='\n')
+    sys.exit(1 if missed or (lines and not args.expect) else 0)
