@@ -1,9 +1,5 @@
-// Fuzz target: the block decoder on any block stream and picture size.
-// Input: u16 width, u16 height (each mod 521), u8 spare pitch (mod 8), then
-// the block stream. The pixel memory is exactly pitch x height (a write
-// past it is caught by AddressSanitizer), starts with a marker, and must
-// come out pixel for pixel as a plain per-pixel restatement of the block
-// rules leaves it, spare columns and blocks after a failing one included.
+// Fuzz target: the block decoder against a per-pixel restatement of the rules.
+// Input: u16 width, u16 height (mod 521), u8 spare pitch (mod 8), the stream.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -38,11 +34,6 @@ uint16_t block_pixel(int t, const uint8_t* p, int r, int k) {
 }
 
 }  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-    fuzz_default_artifacts(argc, argv);
-    return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 5) return 0;

@@ -1,13 +1,5 @@
-// Fuzz target: what a server sends. The input is the byte stream of one
-// connection: a feeder thread writes it into one end of a socket pair and
-// the client's own receive loop (receive_one_message and everything behind
-// it: zlib, the block decoder, the sound ring, the texts) reads the other
-// end as state.sock. Stand-ins only for the devices; sound is on, and the
-// device plays one buffer per message handled.
-//
-// After every message the shared state must hold what the window thread
-// relies on; at the end, what the client sent back must be exactly one
-// FrameAck for every whole VideoFrame of at least 17 bytes, in order.
+// Fuzz target: a server's byte stream through the client's own receive loop;
+// the state stays sound, and every whole VideoFrame is acknowledged in order.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -30,8 +22,7 @@
 
 namespace {
 
-// Writes the input into fd and shuts its sending side, keeping what the
-// client sends meanwhile, until the client closes.
+// Writes the input into fd, keeping what the client sends, until it closes.
 void feed(int fd, const uint8_t* data, size_t size, std::vector<uint8_t>* answers) {
     size_t sent = 0;
     for (bool sending = true;;) {
@@ -68,8 +59,7 @@ void check_state() {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-    fuzz_default_artifacts(argc, argv);
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
     client_state_init_locks();
     settings_reset_defaults();
     return 0;
@@ -78,8 +68,7 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static bool ready = LLVMFuzzerInitialize(nullptr, nullptr) == 0;
     (void)ready;
-    // As at program start; the receive and inflate buffers keep what earlier
-    // inputs made them, as they do across connections.
+// Receive and inflate buffers keep their size across inputs, as across links.
     client_state_reset();
     create_frame_buffer(160, 120);
     audio_reset_for_tests();
@@ -102,8 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     feeder.join();
     close(fds[1]);
     check_state();
-    // The frames to acknowledge: every whole VideoFrame of 17 bytes or more
-    // before the stream ends or a header claims more than the limit.
+// Acked: each whole VideoFrame of >= 17 bytes before the end or an over-limit header.
     std::vector<uint8_t> expected;
     for (size_t at = 0; size - at >= WIRE_HEADER_SIZE;) {
         uint32_t length = get_u32le(data + at);

@@ -1,9 +1,5 @@
-// Fuzz target: the settings file. Any bytes are written to a file and read
-// with load_settings_from; the record must hold what its users rely on. It
-// is then saved into the same file, as the settings dialog does, and read
-// back unchanged; a file without our section keeps every byte it had, the
-// section being added after them. The same bytes, taken as the program's
-// file name, must give the settings file's name in 260 bytes.
+// Fuzz target: any settings file read, checked, saved and read back unchanged;
+// the same bytes as the program's file name give the settings file's name.
 #include <unistd.h>
 
 #include <cstdint>
@@ -27,9 +23,7 @@ void check_record(const Settings& s) {
     FUZZ_CHECK(terminated(s.host, HOST_SIZE) && terminated(s.namn, NAME_SIZE) && terminated(s.nyckel, NAME_SIZE));
 }
 
-// Values are trimmed and lose surrounding quotes when read, and a line
-// break ends a saved value: such texts cannot come back as they were
-// (on Windows neither).
+// Trimmed, quoted or line-broken values cannot come back as they were.
 bool survives_save(const std::string& t) {
     const char* blanks = " \t\r\n\v\f";
     return t.empty() || (!std::strchr(blanks, t.front()) && !std::strchr(blanks, t.back()) &&
@@ -39,8 +33,7 @@ bool survives_save(const std::string& t) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-    fuzz_default_artifacts(argc, argv);
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
     char in_memory[] = "/dev/shm/qvfuzz-XXXXXX", on_disk[] = "/tmp/qvfuzz-XXXXXX";
     char* made = mkdtemp(in_memory);
     folder = made != nullptr ? made : mkdtemp(on_disk) != nullptr ? on_disk : "";

@@ -1,8 +1,4 @@
-// Fuzz target: the two text conversions of the wire, from_wire_text (every
-// text a server sends) and to_wire_text (the Hello's name and key, the web
-// address). Destinations are exactly as large as the contract allows (a
-// byte past them is caught by AddressSanitizer), and the results must be
-// what a plain restatement of the conversion rules gives.
+// Fuzz target: both wire text conversions against a restatement of their rules.
 // Input: byte 0 picks the capacity and the limit, the rest is the text.
 #include <cstdint>
 #include <cstdlib>
@@ -61,11 +57,6 @@ void check_to_wire(const char* text, int limit) {
 }
 
 }  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-    fuzz_default_artifacts(argc, argv);
-    return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;

@@ -1,10 +1,5 @@
-// Writes the seed corpora of the fuzz targets into <folder>/<target>/, made
-// with our own server's message builders (whole framed messages) and encoder:
-//   messages       streams of every server message, frames of changing
-//                  sizes, sound, and broken framing
-//   decode_blocks  the encoder's block streams at many sizes, every type
-//   wire_text      texts in UTF-8 and in the client's 8-bit form
-//   settings_file  settings files as saved, edited by hand, and broken
+// Writes the fuzz targets' seed corpora into <folder>/<target>/, made with our
+// own server's message builders and encoder.
 #include <zlib.h>
 
 #include <cstdio>
@@ -26,10 +21,8 @@ int written = 0;
 void put(const std::string& target, const std::string& name, const std::string& bytes) {
     std::filesystem::create_directories(root / target);
     FILE* f = std::fopen((root / target / name).string().c_str(), "wb");
-    if (f == nullptr || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size() || std::fclose(f) != 0) {
-        std::fprintf(stderr, "make_seeds: cannot write %s/%s\n", target.c_str(), name.c_str());
-        std::exit(1);
-    }
+    if (f == nullptr || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size() || std::fclose(f) != 0)
+        std::fprintf(stderr, "make_seeds: cannot write %s/%s\n", target.c_str(), name.c_str()), std::exit(1);
     written++;
 }
 void put(const std::string& target, const std::string& name, const Bytes& b) { put(target, name, std::string(b.begin(), b.end())); }
@@ -39,12 +32,10 @@ Bytes operator+(Bytes a, const Bytes& b) { return a.insert(a.end(), b.begin(), b
 std::vector<uint16_t> picture(int w, int h, int t) {
     std::vector<uint16_t> p(size_t(w) * h);
     for (int y = 0; y < h; y++)
-        for (int x = 0; x < w; x++) {
-            int zone = (x / 9 + y / 7 + t) % 5;
-            p[size_t(y) * w + x] = uint16_t(zone == 0 ? 0x0C63 : zone == 1 ? ((x + y) % 2 ? 0x7FFF : 0x7C00)
-                                            : zone == 2 ? 0x0421 * ((x + y) % 4) : zone == 3 ? (x * 32 + y + t) & 0x7FFF
-                                                                                             : (x * 7919 + y * 104729 + t) & 0xFFFF);
-        }
+        for (int x = 0, zone; x < w; x++)
+            zone = (x / 9 + y / 7 + t) % 5, p[size_t(y) * w + x] = uint16_t(
+                zone == 0 ? 0x0C63 : zone == 1 ? ((x + y) % 2 ? 0x7FFF : 0x7C00) : zone == 2 ? 0x0421 * ((x + y) % 4)
+                : zone == 3 ? (x * 32 + y + t) & 0x7FFF : (x * 7919 + y * 104729 + t) & 0xFFFF);
     return p;
 }
 
@@ -61,8 +52,7 @@ std::vector<Bytes> frames(int w, int h, bool lossy, uint32_t first_id) {
 Bytes block_stream(const Bytes& body) {
     uLongf size = qvs::read_u32(body.data() + 9);
     Bytes stream(size);
-    uncompress(stream.data(), &size, body.data() + 17, uLong(body.size() - 17));
-    return stream;
+    return uncompress(stream.data(), &size, body.data() + 17, uLong(body.size() - 17)), stream;
 }
 
 }  // namespace
@@ -87,10 +77,10 @@ int main(int argc, char** argv) {
             std::vector<Bytes> bodies = frames(s[0], s[1], lossy, uint32_t(n * 2));
             for (const Bytes& body : bodies) stream = stream + msg(MSG_VIDEO_FRAME, body);
             Bytes input = {uint8_t(s[0]), uint8_t(s[0] >> 8), uint8_t(s[1]), uint8_t(s[1] >> 8), uint8_t(n % 3)};
-            put("decode_blocks", "frame" + std::to_string(n) + "_full", input + block_stream(bodies[0]));
-            put("decode_blocks", "frame" + std::to_string(n) + "_delta", input + block_stream(bodies[1]));
-            Bytes cut = block_stream(bodies[0]);
-            put("decode_blocks", "frame" + std::to_string(n++) + "_cut", input + Bytes(cut.begin(), cut.begin() + cut.size() * 2 / 3));
+            Bytes full = block_stream(bodies[0]), cut(full.begin(), full.begin() + full.size() * 2 / 3);
+            std::string name = "frame" + std::to_string(n++);
+            put("decode_blocks", name + "_full", input + full), put("decode_blocks", name + "_cut", input + cut);
+            put("decode_blocks", name + "_delta", input + block_stream(bodies[1]));
         }
     put("messages", "menu", menu);
     put("messages", "stream", menu + stream + qvs::make_stream_state(0, 0, 0));

@@ -1,6 +1,4 @@
-// The fuzz targets without libFuzzer: runs the target once on every file of
-// the folders named on the command line. A target reports a fault by
-// aborting, so reaching the end is a pass; no input at all is a failure.
+// The fuzz targets without libFuzzer: each file of the named folders once.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>

@@ -1,12 +1,6 @@
 #!/usr/bin/env bash
-# Builds the fuzz targets with clang (libFuzzer, AddressSanitizer and
-# UndefinedBehaviorSanitizer) in build/fuzz and runs each for a given time
-# on its corpus: seeds from our own server's builders and encoder
-# (fuzz/make_seeds.cpp) and what earlier runs added (build/fuzz/corpus/).
-# A fault leaves its input in build/fuzz/artifacts/<target>/ and fails.
-#
-#   bash fuzz/run.sh                 15 s per target
-#   bash fuzz/run.sh 600 messages    10 minutes, one target
+# Builds the libFuzzer targets in build/fuzz and runs each on its corpus; a
+# fault leaves its input in build/fuzz/artifacts/<target>/.  Usage: run.sh [seconds] [targets]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-15}
@@ -25,9 +19,7 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:allocator_may_return_null=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}
 failed=0
 for name in ${targets[*]}; do
-    # Longest input and largest single allocation (MiB): far above what the
-    # client may take (a 4 MiB receive buffer, 18 MiB of inflate buffer, a
-    # 16 MiB picture), so that growth with what an input claims is a fault.
+    # Longest input, largest allocation (MiB): growth with what an input claims is a fault.
     case $name in
         messages) limits="131072 64" ;; decode_blocks) limits="65536 16" ;;
         wire_text) limits="2048 4" ;; settings_file) limits="16384 8" ;;

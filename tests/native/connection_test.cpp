@@ -1,7 +1,4 @@
-// The network thread against a test server on 127.0.0.1 (greeting, lost and
-// refused links, the receive loop's limits, the ways a link ends), the
-// socket layer under it, and both client threads busy at once as in the
-// running program: built with the thread sanitizer, this runs without reports.
+// The network thread against a test server on 127.0.0.1, and both client threads at once.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
@@ -76,7 +73,6 @@ protected:
         EXPECT_EQ(thread_join(thread, 3000), 1);
         thread = 0;
     }
-    // The next link's first message is the Hello of these settings.
     void accept_with_hello(Loopback& peer) {
         ASSERT_TRUE(peer.accept(5000));
         SentMessage first = peer.next(3000);
@@ -156,9 +152,6 @@ TEST_F(NetworkThread, HostsByNameAndNone) {
 TEST_F(NetworkThread, TheReceiveLoopsLimitsAndTheWaysALinkEnds) {
     start();
     accept_with_hello();
-    // The receive buffer grows to L + 65536 when L bytes need more than
-    // its capacity - 1, and never shrinks; exactly 4 MiB is read, and the
-    // link goes on.
     std::string capacities;
     for (uint32_t length : {1000000u, 1065535u, 1065536u, 100u, uint32_t(WIRE_MAX_PAYLOAD)}) {
         uint32_t before = state.byte_count.load();
@@ -224,8 +217,6 @@ TEST_F(NetworkThread, AServerThatStopsReadingCostsTheLinkNotTheWindowThread) {
     ASSERT_TRUE(dropped);
     EXPECT_GE(waited, std::chrono::milliseconds(1500));  // the link gets some 2 s first
     lost();
-    // Whole messages in order, at most the last one cut short, then the end
-    // of the link: never a piece of a message followed by another message.
     Bytes got;
     for (Bytes b; (b = server.read(1, 3000)).size() == 1;) got.push_back(b[0]);
     EXPECT_GT(got.size(), 1000u);
@@ -238,8 +229,6 @@ TEST(Socket, WholeMessagesOverARealLink) {
     fresh_client_state();
     Loopback server;
     ASSERT_TRUE(server.open());
-    // 3 MiB does not fit the socket buffers: send blocks and goes on, and
-    // two threads' messages never interleave.
     Bytes big(3u << 20), a(5000, 0xAA);
     for (size_t i = 0; i < big.size(); i++) big[i] = uint8_t(i * 7 + (i >> 13));
     std::thread first([&] { send_message(MSG_WEB_ADDRESS, big.data(), uint32_t(big.size())); });
@@ -296,10 +285,6 @@ TEST(TwoThreads, FrameNoticesNeverRunMoreThanOneAhead) {
     frame_notice_taken();
 }
 
-// The network thread receives and decodes a stream with size changes while
-// a stand-in window thread reads the texts and the list, paints from the
-// frame buffer under state_lock (seeing only whole one-coloured pictures),
-// keeps the statistics and sends input.
 TEST(TwoThreads, StreamDecodesWhileTheWindowThreadPaintsAndSends) {
     fresh_client_state();
     settings_reset_defaults();

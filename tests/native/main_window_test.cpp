@@ -1,5 +1,4 @@
-// The main window as the server and the user see it: the bytes that reach
-// the socket, the menu selection, the repaint requests and the program's end.
+// The main window: bytes on the socket, menu selection, repaints, the program's end.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -40,11 +39,7 @@ protected:
 }  // namespace
 
 TEST_F(MainWindow, MenuKeysClicksAndWheel) {
-    const struct {
-        std::function<void()> event;
-        int selected, repaints;
-        const char* sent;
-    } steps[] = {
+    const struct { std::function<void()> event; int selected, repaints; const char* sent; } steps[] = {
         {[] { on_key_down(KEY_UP, 0); }, 0, 1, ""},
         {[] { on_key_down(KEY_DOWN, 0); on_key_down(KEY_DOWN, 0); on_key_down(KEY_DOWN, 0); }, 2, 4, ""},
         {[] { on_key_down(KEY_UP, 0); on_key_down(KEY_RETURN, 0x001C0001); }, 1, 6, "48 31 12"},
@@ -69,13 +64,8 @@ TEST_F(MainWindow, MenuKeysClicksAndWheel) {
 }
 
 TEST_F(MainWindow, CommandKeysAndForwarding) {
-    const struct {
-        int mode;
-        std::function<void()> event;
-        const char* sent;
-    } steps[] = {
-        {0, [] { on_key_down(KEY_F9, 0); }, "4a"},
-        {1, [] { on_key_down(KEY_F9, 0); }, "4a"},
+    const struct { int mode; std::function<void()> event; const char* sent; } steps[] = {
+        {0, [] { on_key_down(KEY_F9, 0); }, "4a"}, {1, [] { on_key_down(KEY_F9, 0); }, "4a"},
         {1, [] { on_key_down(KEY_F11, 0); on_key_down(KEY_F11, 0x40000000); on_key_down(KEY_F11, 0); }, ""},
         {1, [] { on_key_down(KEY_F8, 0x00420001); on_key_up(KEY_F8, 0xC0420001); EXPECT_EQ(state.pointer_mode.load(), 1); }, ""},
         {2, [] { on_key_down(KEY_F8, 0x00420001); }, "41 77 42 00 01"},
@@ -111,15 +101,8 @@ TEST_F(MainWindow, CommandKeysAndForwarding) {
 TEST_F(MainWindow, TheKeyThatClosedTheAddressBarIsNotReleasedToTheServer) {
     state.stream_mode.store(1);
     state.app_kind.store(APP_KIND_WEB);
-    // The key that closes the bar, the key events that follow in the main
-    // window (vk, 1 press / 0 release), and what reaches the server.
-    const struct {
-        uint32_t closer;
-        std::vector<std::pair<uint32_t, int>> events;
-        const char* sent;
-    } cases[] = {
-        {KEY_RETURN, {{KEY_RETURN, 0}}, ""},
-        {0x1B, {{0x1B, 0}}, ""},
+    const struct { uint32_t closer; std::vector<std::pair<uint32_t, int>> events; const char* sent; } cases[] = {
+        {KEY_RETURN, {{KEY_RETURN, 0}}, ""}, {0x1B, {{0x1B, 0}}, ""},
         {KEY_RETURN, {{0x41, 0}, {KEY_RETURN, 0}}, "41 41 1c 00 00"},  // another key's release passes
         {KEY_RETURN, {{KEY_RETURN, 0}, {KEY_RETURN, 1}, {KEY_RETURN, 0}}, "41 0d 1c 00 01|41 0d 1c 00 00"},
         {0x1B, {{0x1B, 1}, {0x1B, 0}}, "41 1b 1c 00 01|41 1b 1c 00 00"},  // held down, it repeats here

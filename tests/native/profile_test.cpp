@@ -1,5 +1,4 @@
-// The native settings-file layer on its own: what it keeps byte for byte,
-// how it reads like the platform's reader, and the files it must not touch.
+// The native settings-file layer: byte-for-byte keeping, reading like the platform, files left alone.
 #include <gtest/gtest.h>
 
 #include <atomic>

@@ -10,8 +10,7 @@
 
 typedef std::vector<uint8_t> Bytes;
 
-// Initialises the three locks on the first call only (they are never
-// destroyed), then restores every field's initial value.
+// Locks made on the first call only; every field back to its initial value.
 inline void fresh_client_state() {
     static bool locks_ready = false;
     if (!locks_ready) client_state_init_locks();

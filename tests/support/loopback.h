@@ -1,6 +1,4 @@
-// A test server on 127.0.0.1, natively and under Wine: it listens, accepts
-// the client (its own socket layer, or the network thread), and reads what
-// the client sent. Every wait has a limit.
+// A test server on 127.0.0.1 (natively and under Wine); every wait has a limit.
 #ifndef QV_TESTS_SUPPORT_LOOPBACK_H
 #define QV_TESTS_SUPPORT_LOOPBACK_H
 
@@ -22,8 +20,7 @@ public:
     uint16_t port() const { return port_; }
     // Accepts the next connection, dropping an earlier one.
     bool accept(int timeout_ms);
-    // listen, connect the client's own socket layer, accept: the client end
-    // goes into state.sock, and state.connected becomes 1.
+    // listen, connect the client's socket layer, accept: sets state.sock, connected.
     bool open();
     void drop();   // closes the accepted connection
     void close();  // closes everything, and what open() made
@@ -33,9 +30,7 @@ public:
     SentMessage next(int timeout_ms = 2000);
     // True when the client closed its end within the limit.
     bool closed_by_client(int timeout_ms);
-    // What the client sent before a marker sent now (an empty Hello, which
-    // the client never sends), as hex: type and payload of each message,
-    // messages apart by '|' ("45 01 01|46 78 00").
+    // What the client sent before a marker (an empty Hello), as hex: "45 01 01|46 78 00".
     std::string sent();
 
 private:

@@ -1,6 +1,4 @@
-// Decodes the server's VideoFrame bodies with the client's own decoder, the
-// way the client does: a new black picture for every size change, then
-// inflate and decode_blocks on top of what earlier frames left.
+// The server's VideoFrame bodies through the client's own decoder.
 #ifndef QV_TESTS_SUPPORT_SERVER_DECODE_H
 #define QV_TESTS_SUPPORT_SERVER_DECODE_H
 

@@ -1,5 +1,4 @@
-// A fresh folder per test under the system's temporary folder, and whole
-// files in bytes. Works natively and under Wine.
+// A fresh temporary folder per test, and whole files in bytes.
 #ifndef QV_TESTS_SUPPORT_TEMP_FILES_H
 #define QV_TESTS_SUPPORT_TEMP_FILES_H
 

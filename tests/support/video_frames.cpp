@@ -24,13 +24,10 @@ std::vector<uint8_t> video_frame_body(uint32_t frame_id, uint16_t width, uint16_
     };
     std::vector<uint8_t> body(sizeof header + compressed.size());
     std::memcpy(body.data(), header, sizeof header);
-    if (!compressed.empty())
-        std::memcpy(body.data() + sizeof header, compressed.data(), compressed.size());
+    if (!compressed.empty()) std::memcpy(body.data() + sizeof header, compressed.data(), compressed.size());
     return body;
 }
 
-std::vector<uint8_t> video_frame(uint32_t frame_id, uint16_t width, uint16_t height,
-                                 const std::vector<uint8_t>& stream) {
-    return video_frame_body(frame_id, width, height, static_cast<uint32_t>(stream.size()),
-                            deflated(stream));
+std::vector<uint8_t> video_frame(uint32_t frame_id, uint16_t width, uint16_t height, const std::vector<uint8_t>& stream) {
+    return video_frame_body(frame_id, width, height, static_cast<uint32_t>(stream.size()), deflated(stream));
 }

@@ -1,5 +1,4 @@
-// Builds VideoFrame bodies for tests and benchmarks: a block stream,
-// deflated with zlib, behind the 17-byte frame header.
+// VideoFrame bodies for tests and benchmarks.
 #ifndef QV_TESTS_SUPPORT_VIDEO_FRAMES_H
 #define QV_TESTS_SUPPORT_VIDEO_FRAMES_H
 
@@ -9,8 +8,7 @@
 // The zlib stream (RFC 1950) of `bytes`.
 std::vector<uint8_t> deflated(const std::vector<uint8_t>& bytes, int level = 6);
 
-// The body: frame_id, width, height, one unread byte, raw_size, four unread
-// bytes, then `compressed` as it stands.
+// The body: frame_id, width, height, 1 unread byte, raw_size, 4 unread bytes, `compressed`.
 std::vector<uint8_t> video_frame_body(uint32_t frame_id, uint16_t width, uint16_t height,
                                       uint32_t raw_size, const std::vector<uint8_t>& compressed);
 

@@ -1,5 +1,4 @@
-// Sound over the stand-in device: what reaches it, in which buffers, what
-// is dropped, and when it is opened again.
+// Sound over the stand-in device: what reaches it, what is dropped, reopening.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -101,7 +100,6 @@ TEST_F(Audio, OpeningRules) {
     audio_open(22050, 2);
     EXPECT_EQ(audio_is_open() + audio_stub.open + audio_stub.null_attach_count, 0);
     audio_set_allocator(nullptr);
-    // StreamSetup opens again only for a new format or after a failure.
     const struct { int32_t rate; uint8_t channels; int fail, opens; } setups[] = {
         {22050, 2, 0, 1}, {22050, 2, 0, 1}, {44100, 2, 0, 2}, {44100, 1, 0, 3}, {22050, 1, 1, 3}, {22050, 1, 0, 4}};
     int before = audio_stub.open_count;
@@ -117,8 +115,6 @@ TEST_F(Audio, OpeningRules) {
     EXPECT_EQ(audio_is_open() + audio_stub.open, 0);
 }
 
-// The network thread writing and opening while the window thread closes:
-// nothing is queued once audio_close has returned.
 std::atomic<int> writes_done;
 unsigned long keep_writing(void*) {
     Bytes body(3000, 0x42);

@@ -1,7 +1,4 @@
-// The block decoder on the documented examples. (The fuzz target
-// fuzz/fuzz_decode_blocks.cpp compares it pixel for pixel with a per-pixel
-// restatement of the block rules on every seed: the encoder's streams, each
-// type alone and at an edge, cut and invalid streams.)
+// The block decoder on the documented examples.
 #include <gtest/gtest.h>
 
 #include <vector>

@@ -1,6 +1,4 @@
-// The ground floor: locks, the extra thread and time (pthreads natively,
-// critical sections and CreateThread under Wine), the frame-ready gate, and
-// the command line the entry point hands to WinMain.
+// Locks, the extra thread, time, the frame-ready gate and the command line.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -73,10 +71,8 @@ TEST(CommandLine, ArgumentsFollowTheProgramName) {
         {"quorvane.exe host  ", "host  "},      // blanks at the end stay
         {"quorvane.exe a b", "a b"},
         {"\"quorvane.exe\"host", "host"},       // a closing quote ends the name
-        {"\"C:\\My Games\\q.exe\"\thost", "host"},
-        {"quorvane.exe \"quoted host\"", "\"quoted host\""},
-        {"quorvane.exe   ", ""}, {"\"C:\\a b\\quorvane.exe\"  ", ""}, {"", ""},
-        {"\"never closed host", ""}, {"\"", ""},
+        {"\"C:\\My Games\\q.exe\"\thost", "host"}, {"quorvane.exe \"quoted host\"", "\"quoted host\""},
+        {"quorvane.exe   ", ""}, {"\"C:\\a b\\quorvane.exe\"  ", ""}, {"", ""}, {"\"never closed host", ""}, {"\"", ""},
     };
     for (const auto& c : cases) EXPECT_STREQ(command_line_arguments(c[0]), c[1]) << c[0];
     EXPECT_STREQ(command_line_arguments(nullptr), "");

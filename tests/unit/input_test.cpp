@@ -1,5 +1,4 @@
-// Keyboard, mouse and joystick as the bytes a server receives on a real
-// socket, and what the mouse lock does to the cursor of a stand-in window.
+// Keyboard, mouse and joystick as the bytes a server receives, and the mouse lock.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -28,8 +27,6 @@ std::string pointer_calls() {
     return out;
 }
 
-// A streaming client linked to a loopback server, in a 640 x 480
-// foreground window, remote picture 640 x 480, mouse free, joystick centred.
 class Input : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -89,7 +86,6 @@ TEST_F(Input, LockedMouseSendsScaledDeltasAndRecentres) {
     forward_mouse_move(320, 236);
     EXPECT_EQ(server.sent(), "43 05 00 00 00|43 00 00 fc ff");
     EXPECT_EQ(pointer_stub.log_count, 4 + 8);
-    // Products beyond 32 bits are held at the ends (sign kept), then divided.
     settings.muskanslighet = INT_MAX;
     forward_mouse_move(320 + 3000, 240 - 3000);
     settings.muskanslighet = 1000000;

@@ -1,5 +1,4 @@
-// What each server message does to the client state and the notifications,
-// and what a VideoFrame leaves in the picture, for good and hostile bodies.
+// What each server message does to the client state, and VideoFrame pictures.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -42,8 +41,6 @@ protected:
         frames = notify_stub_frame_ready_count.load();
     }
     void TearDown() override { audio_open(0, 0); }
-    // From a copy of exactly the payload's size (a read past it is caught
-    // by the address sanitizer).
     void handle(uint8_t type, const Bytes& payload) {
         uint8_t* copy = static_cast<uint8_t*>(std::malloc(payload.size() + 1));
         if (!payload.empty()) std::memcpy(copy, payload.data(), payload.size());
@@ -104,21 +101,15 @@ TEST_F(Messages, AppListEntriesCountsAndSelection) {
         }
         return p;
     };
-    const struct {
-        Bytes payload;
-        int selected_before, count, selected_after;
-        const char* last_name;
-    } cases[] = {
-        {hx("02 00 34 12 03 04 57 65 62 62 07 00 09 02 c3 85"), 0, 2, 0, "\xC5"},
-        {list(70, 70), 63, 64, 63, "App63"},
+    const struct { Bytes payload; int selected_before, count, selected_after; const char* last_name; } cases[] = {
+        {hx("02 00 34 12 03 04 57 65 62 62 07 00 09 02 c3 85"), 0, 2, 0, "\xC5"}, {list(70, 70), 63, 64, 63, "App63"},
         {list(3, 2), 1, 2, 1, "App1"},  // announces more than it holds
         {list(1, 5), 0, 1, 0, "App0"},  // holds more than it announces
         {list(5, 5), 5, 5, 0, "App4"},  // a selection past the end goes back to 0
         {list(5, 5), 4, 5, 4, "App4"},
         {hx("05 00 01 00 00 32 61 62 63"), 0, 1, 0, "abc"},  // a name past the end: kept, the list ends
         {hx("05 00 01 00 00"), 2, 0, 0, ""},                  // a cut entry is no entry
-        {hx("01 00 04 00 01 00"), 0, 1, 0, ""},
-        {hx("09"), 2, 0, 0, ""},
+        {hx("01 00 04 00 01 00"), 0, 1, 0, ""}, {hx("09"), 2, 0, 0, ""},
         {hx("01 00 01 00 00 c8") + Bytes(200, 'n'), 0, 1, 0, "nnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnn"},
         {hx("02 00 34 12 03 04 57 65 62 62 07 00 09 02 c3 85"), 0, 2, 0, "\xC5"},
     };
@@ -135,16 +126,9 @@ TEST_F(Messages, AppListEntriesCountsAndSelection) {
 }
 
 TEST_F(Messages, ServerTextsSoundAndUnknownTypes) {
-    const struct {
-        uint8_t slot;
-        std::string text;
-        char* field;
-        int capacity;
-        std::string shown;
-    } texts[] = {
+    const struct { uint8_t slot; std::string text; char* field; int capacity; std::string shown; } texts[] = {
         {1, "http://example.se", state.web_address, WEB_ADDRESS_SIZE, "http://example.se"},
-        {4, "1234", state.pin_text, PIN_TEXT_SIZE, "1234"},
-        {0, "noll", state.status_text, STATUS_TEXT_SIZE, "noll"},
+        {4, "1234", state.pin_text, PIN_TEXT_SIZE, "1234"}, {0, "noll", state.status_text, STATUS_TEXT_SIZE, "noll"},
         {2, "tv\xC3\xA5", state.status_text, STATUS_TEXT_SIZE, "tv\xE5"},
         {255, "sista", state.status_text, STATUS_TEXT_SIZE, "sista"},
         {4, std::string(40, '7'), state.pin_text, PIN_TEXT_SIZE, std::string(31, '7')},

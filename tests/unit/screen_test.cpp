@@ -1,7 +1,4 @@
-// What the title screen and the statistics line put where, in which colour
-// and font; and that carrying a drawing list out gives back every font and
-// brush it makes (Windows 98 keeps the GDI objects of all programs in one
-// small heap).
+// The title screen and statistics line; every font and brush made is given back.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -103,7 +100,6 @@ TEST_F(Screen, WhatEachStateShows) {
         "T 40 172 255.255.255 f2 Ok\xE4nd\nT 500 172 120.120.150 f2 [program]\n"
         "T 40 330 255.220.120 f2 <prompt>\nT 40 355 255.255.0 f3 4711\n" + FOOT +
         "F 0 0 330 18 0.0.0\nT 2 1 0.255.0 f0  25 bilder/s  412 kB/s  ping 3 ms  640x480 l\xE5st mus\n");
-    // A full list of 64 long names fits with everything after it.
     for (int i = 3; i < 64; i++) add_entry(0, std::string(APP_NAME_SIZE - 1, 'N').c_str());
     std::string full = title_screen();
     EXPECT_NE(full.find("T 40 1758 255.255.255 f2 " + std::string(APP_NAME_SIZE - 1, 'N') + "\n"), std::string::npos);
@@ -129,7 +125,6 @@ TEST_F(Screen, PictureOnlyWhileStreamingADecodedFrame) {
     EXPECT_EQ(picture_shown(), 0);
 }
 
-// A surface that hands out numbered objects and records what happens.
 struct Recorder {
     intptr_t next = 100, original = 1, selected = 1;
     std::map<intptr_t, char> alive;  // 'f' font or 'b' brush, made and not deleted
@@ -187,8 +182,6 @@ TEST_F(Screen, DrawingGivesBackEveryObjectItMakes) {
         EXPECT_EQ(r.selected, r.original);
         EXPECT_EQ(r.log.find('!'), std::string::npos) << r.log;
         if (fail == -1) {
-            // Fonts made when first needed, once per run; each brush right
-            // before its fill and deleted right after.
             for (size_t b = r.log.find('b'); b != std::string::npos; b = r.log.find('b', b + 1))
                 EXPECT_EQ(r.log.substr(b, 3), "bFd") << r.log;
             EXPECT_EQ(std::count(r.log.begin(), r.log.end(), 'f'), 9) << r.log;
@@ -197,11 +190,7 @@ TEST_F(Screen, DrawingGivesBackEveryObjectItMakes) {
             EXPECT_EQ(r.text_font[PIN_PROMPT_TEXT] * 10 + r.text_font[HELP_TEXT], FONT_TEXT * 11);
             EXPECT_EQ(r.text_font[list.ops[list.count - 1].text], FONT_DEFAULT);
         }
-        if (fail == FONT_TITLE) {
-            EXPECT_EQ(r.text_font["Quorvane!"], FONT_DEFAULT);
-        }
-        if (fail > FONT_PIN) {
-            EXPECT_EQ(r.log.find('F'), std::string::npos);
-        }
+        if (fail == FONT_TITLE) { EXPECT_EQ(r.text_font["Quorvane!"], FONT_DEFAULT); }
+        if (fail > FONT_PIN) { EXPECT_EQ(r.log.find('F'), std::string::npos); }
     }
 }

@@ -1,8 +1,4 @@
-// QUORVANE.INI as the user and the program see it on disk, and the settings
-// dialog's rules. Natively our own file reader runs; under Wine the
-// platform's private-profile functions do, and both must give the same
-// results (so the files avoid what the two may lay out differently: blank
-// lines, blanks around '=' in lines that get rewritten).
+// QUORVANE.INI on disk (our reader natively, the platform's under Wine) and the dialog's rules.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -57,10 +53,7 @@ TEST_F(SettingsFile, ReadingAppliesTheBoundsAndTheReadersRules) {
     EXPECT_EQ(record(), DEFAULTS);
     EXPECT_EQ(read_bytes(ini), "<missing>");
     EXPECT_EQ(std::string(settings_path), ini);
-    const struct {
-        const char* lines;
-        const char* record;
-    } cases[] = {
+    const struct { const char* lines; const char* record; } cases[] = {
         {"bredd=159\r\nhojd=119\r\nfps=4", "|3300|640|480|30|1|1|22050|2|100|1|<machine>|"},
         {"bredd=160\r\nhojd=120\r\nfps=5", "|3300|160|120|5|1|1|22050|2|100|1|<machine>|"},
         {"bredd=1024\r\nhojd=768\r\nfps=60", "|3300|1024|768|60|1|1|22050|2|100|1|<machine>|"},
@@ -81,8 +74,6 @@ TEST_F(SettingsFile, ReadingAppliesTheBoundsAndTheReadersRules) {
          "\r\nnyckel=\"" + std::string(33, 'k') + "\"\r\n");
     EXPECT_EQ(std::string(settings.host) + settings.namn + settings.nyckel,
               std::string(127, 'h') + std::string(32, 'n') + std::string(32, 'k'));
-    // Only the first Quorvane section counts, in any case; comments and
-    // keys without '=' are no keys.
     EXPECT_EQ(load("; settings\r\nport=1\r\n[Andra]\r\nport=2\r\nhost=fel\r\n[ Quorvane ]\r\nhost=ratt\r\n"
                    "fps\r\n;bredd=800\r\n[Tredje]\r\nbredd=800\r\n[QUORVANE]\r\nhojd=600\r\nport=3\r\n"),
               "ratt" + std::string(DEFAULTS));
@@ -110,11 +101,9 @@ TEST_F(SettingsFile, SavingKeepsWhatItDoesNotOwn) {
     settings_reset_defaults();
     load_settings_from(ini.c_str());
     EXPECT_EQ(record(), "new.lan|70000|640|480|25|1|1|22050|1|-2147483648|1|<machine>|k");
-    // A file without the section gets it at its end.
     load("[Andra]\r\na=1\r\n");
     save_settings();
     EXPECT_EQ(read_bytes(ini).rfind("[Andra]\r\na=1\r\n[Quorvane]\r\nhost=\r\nport=3300\r\n", 0), 0u);
-    // A line break in a text cannot add lines.
     std::strcpy(settings.host, "evil\r\nport=1");
     save_settings();
     load_settings_from(ini.c_str());
@@ -126,7 +115,6 @@ TEST_F(SettingsFile, SavingKeepsWhatItDoesNotOwn) {
     EXPECT_EQ(read_bytes(ini), "[Quorvane]\r\nport=0\r\nbredd=2147483647\r\n");
 }
 
-// The example QUORVANE.INI of the zip for users, with LF and CR LF ends.
 TEST_F(SettingsFile, ThePackagedExampleIsTheDefaultsAndKeepsItsComments) {
     const char* root = std::getenv("QV_SOURCE_DIR");
     ASSERT_NE(root, nullptr) << "QV_SOURCE_DIR must name the source tree";
@@ -152,15 +140,10 @@ TEST_F(SettingsFile, ThePackagedExampleIsTheDefaultsAndKeepsItsComments) {
 
 TEST_F(SettingsFile, ThePathIsBesideTheProgramOrInTheCurrentFolder) {
     std::string longest = "C:\\" + std::string(SETTINGS_PATH_SIZE - 17, 'd') + "\\";
-    const struct {
-        std::string program, path;
-    } cases[] = {
+    const struct { std::string program, path; } cases[] = {
         {"C:\\QUORVANE\\QUORVANE.EXE", "C:\\QUORVANE\\QUORVANE.INI"},
-        {"C:\\a.b\\c\\prog.exe", "C:\\a.b\\c\\QUORVANE.INI"},
-        {"quorvane.exe", ".\\QUORVANE.INI"},
-        {"/usr/bin/quorvane", ".\\QUORVANE.INI"},
-        {"", ".\\QUORVANE.INI"},
-        {"C:\\", "C:\\QUORVANE.INI"},
+        {"C:\\a.b\\c\\prog.exe", "C:\\a.b\\c\\QUORVANE.INI"}, {"quorvane.exe", ".\\QUORVANE.INI"},
+        {"/usr/bin/quorvane", ".\\QUORVANE.INI"}, {"", ".\\QUORVANE.INI"}, {"C:\\", "C:\\QUORVANE.INI"},
         {longest + "q.exe", longest + "QUORVANE.INI"},
         {"C:\\" + std::string(SETTINGS_PATH_SIZE - 16, 'd') + "\\q.exe", ".\\QUORVANE.INI"},
         {"C:\\" + std::string(5000, 'd') + "\\q.exe", ".\\QUORVANE.INI"},
@@ -177,7 +160,6 @@ TEST_F(SettingsFile, ThePathIsBesideTheProgramOrInTheCurrentFolder) {
     if (program_path(program, SETTINGS_PATH_SIZE) <= 0) program[0] = 0;
     make_settings_path(program, expected);
     EXPECT_STREQ(settings_path, expected);
-    // Without a folder: the current folder's file, not the Windows folder's.
     std::error_code error;
     const auto previous = std::filesystem::current_path(error);
     std::filesystem::current_path(folder.folder, error);
@@ -193,10 +175,7 @@ TEST_F(SettingsFile, ThePathIsBesideTheProgramOrInTheCurrentFolder) {
 }
 
 TEST(DialogRules, TypedNumbers) {
-    const struct {
-        std::string text;
-        int32_t number, port, fps;
-    } cases[] = {
+    const struct { std::string text; int32_t number, port, fps; } cases[] = {
         {"3300abc", 3300, 3300, 30}, {"  \t42", 42, 42, 42}, {"-5", -5, 3300, 30}, {"+17x", 17, 17, 17},
         {"abc", 0, 3300, 30},        {"- 5", 0, 3300, 30},    {"--5", 0, 3300, 30}, {"4", 4, 4, 30},
         {"5", 5, 5, 5},              {"60", 60, 60, 60},      {"61", 61, 61, 30},   {"1", 1, 1, 30},

@@ -1,7 +1,4 @@
-// Client message layouts byte for byte, the readers of server layouts, and
-// the text conversions of the wire on the documented examples. (The fuzz
-// target fuzz/fuzz_wire_text.cpp holds both conversions to a restatement
-// of their rules.)
+// Client message layouts, readers of server layouts, and the wire's text conversions.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -36,10 +33,7 @@ TEST(Wire, ClientMessagesByteForByte) {
     std::string long_text(1000, 'w'), euros(300, '\x80');
     Bytes euro_signs = hx("00");
     for (int i = 0; i < 169; i++) euro_signs = euro_signs + hx("e2 82 ac");
-    const struct {
-        std::function<int(uint8_t*)> build;
-        Bytes bytes;
-    } cases[] = {
+    const struct { std::function<int(uint8_t*)> build; Bytes bytes; } cases[] = {
         {[](uint8_t* p) { return build_launch_app(p, 7); }, hx("07 00")},
         {[](uint8_t* p) { return build_frame_ack(p, 258); }, hx("02 01 00 00")},
         {[](uint8_t* p) { return build_key(p, 0x25, 0x14B, 1); }, hx("25 4b 01 01")},
