@@ -35,6 +35,8 @@ uint16_t block_pixel(int t, const uint8_t* p, int r, int k) {
 
 }  // namespace
 
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) { return fuzz_default_artifacts(argc, argv), 0; }
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 5) return 0;
     int width = u16(data) % 521, height = u16(data + 2) % 521, pitch = width + data[4] % 8;

@@ -59,7 +59,8 @@ void check_state() {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+    fuzz_default_artifacts(argc, argv);
     client_state_init_locks();
     settings_reset_defaults();
     return 0;

@@ -33,7 +33,8 @@ bool survives_save(const std::string& t) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+    fuzz_default_artifacts(argc, argv);
     char in_memory[] = "/dev/shm/qvfuzz-XXXXXX", on_disk[] = "/tmp/qvfuzz-XXXXXX";
     char* made = mkdtemp(in_memory);
     folder = made != nullptr ? made : mkdtemp(on_disk) != nullptr ? on_disk : "";

@@ -58,6 +58,8 @@ void check_to_wire(const char* text, int limit) {
 
 }  // namespace
 
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) { return fuzz_default_artifacts(argc, argv), 0; }
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
     uint32_t count = uint32_t(size - 1);

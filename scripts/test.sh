@@ -24,8 +24,8 @@ ctest --test-dir build/win --output-on-failure -j "$jobs" --repeat until-pass:3
 
 # --- Short fuzzing (fuzz helper) ------------------------------------------
 # Every fuzz target (clang, libFuzzer, ASan, UBSan) for 12 s on its corpus;
-# any fault fails the run. The long run is one command: bash fuzz/run.sh 600
-bash fuzz/run.sh 12
+# any fault fails the run. The long run is one command: bash scripts/fuzz.sh 600
+bash scripts/fuzz.sh 12
 
 # --- Sanitizer runs of the native tests (link helper) ---------------------
 # ASan+UBSan and TSan builds in build/asan and build/tsan; any report fails.

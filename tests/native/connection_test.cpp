@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "core/client_text.h"
-#include "core/frame_notice.h"
 #include "core/notify_stub.h"
 #include "link/connection.h"
 #include "link/net.h"
@@ -267,22 +266,6 @@ TEST(Socket, WholeMessagesOverARealLink) {
     NetSocket s = net_tcp_socket();
     EXPECT_EQ(net_connect(s, net_inet_addr("127.0.0.1"), port), 0);  // refused
     net_close(s);
-}
-
-// The frame-ready gate under a flood: posts stay at most one ahead of takes.
-TEST(TwoThreads, FrameNoticesNeverRunMoreThanOneAhead) {
-    frame_notice_taken();
-    std::atomic<int> posted{0}, taken{0}, worst{0}, done{0};
-    std::thread window([&] {
-        while (!done.load())
-            if (posted.load() > taken.load()) taken++, frame_notice_taken();
-    });
-    for (int frame = 0; frame < 200000; frame++)
-        if (frame_notice_claim() && ++posted - taken.load() > worst.load()) worst.store(posted - taken.load());
-    done = 1;
-    window.join();
-    EXPECT_EQ(worst.load(), 1);
-    frame_notice_taken();
 }
 
 TEST(TwoThreads, StreamDecodesWhileTheWindowThreadPaintsAndSends) {
