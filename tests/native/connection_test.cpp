@@ -224,6 +224,19 @@ TEST_F(NetworkThread, AServerThatStopsReadingCostsTheLinkNotTheWindowThread) {
     accept_with_hello();  // and nothing of the old link precedes the new Hello
 }
 
+TEST_F(NetworkThread, WhatTheSocketCouldNotTakeGoesOutWithoutAnotherSend) {
+    ASSERT_TRUE(server.shrink_receive_buffer(4096));
+    start();
+    accept_with_hello();
+    int small = 4096;
+    ASSERT_EQ(setsockopt(int(state.sock.load()), SOL_SOCKET, SO_SNDBUF, &small, sizeof small), 0);
+    Bytes stream, payload(60, 7);
+    for (int i = 0; i < 200; i++) send_message(MSG_CHAR, payload.data(), 60), stream = stream + framed(MSG_CHAR, payload);
+    EXPECT_EQ(server.read(uint32_t(stream.size()), 5000), stream);  // the network thread sends the rest
+    EXPECT_EQ(state.connected.load(), 1);
+    stop();
+}
+
 TEST(Socket, WholeMessagesOverARealLink) {
     fresh_client_state();
     Loopback server;
