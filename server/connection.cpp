@@ -38,15 +38,11 @@
 #include "server/sources.h"
 #include "server/workspace.h"
 
+#include "server/log.h"
+
 namespace qvs {
 
 namespace {
-
-int64_t now_ms() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 int64_t now_us() {
     return std::chrono::duration_cast<std::chrono::microseconds>(

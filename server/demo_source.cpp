@@ -4,15 +4,11 @@
 #include <chrono>
 #include <ctime>
 
+#include "server/log.h"
+
 namespace qvs {
 
 namespace {
-
-int64_t now_ms() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 std::string clock_text() {
     std::time_t now = std::time(nullptr);

@@ -8,12 +8,6 @@ namespace qvs {
 
 namespace {
 
-int64_t now_ms() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
 // Workspaces kept at most, so that clients coming and going under ever new
 // names cannot pile up X servers.
 const size_t MAX_WORKSPACES = 32;
