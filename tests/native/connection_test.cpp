@@ -1,11 +1,11 @@
 // The network thread against a test server on 127.0.0.1, and both client threads at once.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <ctime>
 #include <cstring>
 #include <functional>
 #include <mutex>
@@ -93,10 +93,12 @@ TEST_F(NetworkThread, HelloFirstThenALostLinkReconnectsAfterASecond) {
     accept_with_hello();
     EXPECT_TRUE(wait_until([&] { return text().empty() && notify_stub_state_changed_count.load() - notices >= 2; }));
     EXPECT_EQ(notify_stub_state_changed_count.load() - notices, 2u);  // "Ansluter ..." and the link
-    ASSERT_TRUE(server.send(framed(MSG_APP_LIST, hx("01 00 09 00 00 03 41 70 70")) + framed(MSG_SERVER_TEXT, hx("04 31 32")) +
+    std::clock_t cpu = std::clock();
+    EXPECT_LT((sleep_ms(300), std::clock() - cpu), CLOCKS_PER_SEC / 10);  // an idle link waits, it does not spin
+    ASSERT_TRUE(server.send(framed(9, hx("2a")) + framed(MSG_APP_LIST, hx("01 00 09 00 00 03 41 70 70")) + framed(MSG_SERVER_TEXT, hx("04 31 32")) +
                             framed(MSG_SERVER_TEXT, hx("03 53 70 65 6c")) + framed(MSG_STREAM_STATE, hx("01 01 02")) +
                             framed(0, {}) + framed(MSG_STREAM_STATE, {})));
-    ASSERT_TRUE(wait_until([] { return state.byte_count.load() == 14 + 8 + 10 + 8 + 5 + 5; }));  // 5 a message
+    ASSERT_TRUE(wait_until([] { return state.byte_count.load() == 6 + 14 + 8 + 10 + 8 + 5 + 5; }));  // 5 a message
     EXPECT_EQ(state.app_count.load() * 10 + state.stream_mode.load(), 11);
     EXPECT_EQ(server.read(1, 50).size(), 0u);  // nothing else was sent
     server.drop();
@@ -190,19 +192,22 @@ TEST_F(NetworkThread, TheReceiveLoopsLimitsAndTheWaysALinkEnds) {
     EXPECT_NE(text(), LOST);  // quitting writes no lost-link text
 }
 
-TEST_F(NetworkThread, AServerThatStopsReadingCostsTheLinkNotTheWindowThread) {
+TEST_F(NetworkThread, AServerThatReadsSlowlyGetsItAllOneThatStopsCostsTheLinkNotTheWindowThread) {
     ASSERT_TRUE(server.shrink_receive_buffer(4096));  // with the client's below, some 12 KB fill both
     start();
     accept_with_hello();
     int small = 4096;
     ASSERT_EQ(setsockopt(int(state.sock.load()), SOL_SOCKET, SO_SNDBUF, &small, sizeof small), 0);
-    Bytes stream;  // a stand-in window thread sends a burst of twice that, then nothing
+    Bytes stream, payload(60, 7);
+    for (int i = 0; i < 200; i++) send_message(MSG_CHAR, payload.data(), 60), stream = stream + framed(MSG_CHAR, payload);
+    EXPECT_EQ(server.read(uint32_t(stream.size()), 5000), stream);  // the network thread sends what waited
+    stream.clear();  // a stand-in window thread sends a burst of twice that, then nothing
     std::atomic<int> burst_done(0);
     std::thread window([&] {
         for (int i = 0; i < 400; i++) {
-            Bytes payload(60, uint8_t(i));
-            send_message(MSG_CHAR, payload.data(), 60);
-            stream = stream + framed(MSG_CHAR, payload);
+            Bytes burst(60, uint8_t(i));
+            send_message(MSG_CHAR, burst.data(), 60);
+            stream = stream + framed(MSG_CHAR, burst);
         }
         burst_done.store(1);
     });
@@ -222,19 +227,6 @@ TEST_F(NetworkThread, AServerThatStopsReadingCostsTheLinkNotTheWindowThread) {
     ASSERT_LT(got.size(), stream.size());
     EXPECT_TRUE(std::equal(got.begin(), got.end(), stream.begin()));
     accept_with_hello();  // and nothing of the old link precedes the new Hello
-}
-
-TEST_F(NetworkThread, WhatTheSocketCouldNotTakeGoesOutWithoutAnotherSend) {
-    ASSERT_TRUE(server.shrink_receive_buffer(4096));
-    start();
-    accept_with_hello();
-    int small = 4096;
-    ASSERT_EQ(setsockopt(int(state.sock.load()), SOL_SOCKET, SO_SNDBUF, &small, sizeof small), 0);
-    Bytes stream, payload(60, 7);
-    for (int i = 0; i < 200; i++) send_message(MSG_CHAR, payload.data(), 60), stream = stream + framed(MSG_CHAR, payload);
-    EXPECT_EQ(server.read(uint32_t(stream.size()), 5000), stream);  // the network thread sends the rest
-    EXPECT_EQ(state.connected.load(), 1);
-    stop();
 }
 
 TEST(Socket, WholeMessagesOverARealLink) {
@@ -272,13 +264,6 @@ TEST(Socket, WholeMessagesOverARealLink) {
     send_message(MSG_MENU_REQUEST, nullptr, 0);  // and a send without a socket clears `connected`
     EXPECT_EQ(state.connected.load(), 0);
     net_close_after_wake(own);
-    EXPECT_EQ(net_inet_addr("10.1.2.3"), htonl(0x0A010203u));
-    EXPECT_EQ(net_inet_addr("localhost") & net_inet_addr(""), 0xFFFFFFFFu);
-    uint16_t port = server.port();
-    server.close();
-    NetSocket s = net_tcp_socket();
-    EXPECT_EQ(net_connect(s, net_inet_addr("127.0.0.1"), port), 0);  // refused
-    net_close(s);
 }
 
 TEST(TwoThreads, StreamDecodesWhileTheWindowThreadPaintsAndSends) {
@@ -369,3 +354,4 @@ TEST(ServerMessages, ReadByTheClient) {
     EXPECT_EQ(state.apps[1].id * 10 + state.apps[1].kind, 0x0102 * 10 + 4);
     audio_open(0, 0);
 }
+

@@ -1,5 +1,8 @@
 // The native settings-file layer: byte-for-byte keeping, reading like the platform, files left alone.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstring>
@@ -29,11 +32,12 @@ TEST(Profile, WritingAKeyKeepsEveryOtherByte) {
         EXPECT_EQ(profile_write_text("quorvane", c[1], c[2], ini.c_str()), 1);
         EXPECT_EQ(read_bytes(ini), c[3]);
     }
-    const char head[] = "[Quorvane]\nhost=ab\0cd\nport\0xx=77\na=4294967297\nb=-4294967297\nc=";
+    const char head[] = "[Quorvane]\nhost=ab\0cd\nport\0xx=77\na=4294967297\nb=-4294967297\nq=\"\nc=";
     ASSERT_TRUE(write_bytes(ini, std::string(head, sizeof head - 1) + std::string(40, '9') + "\nd=" + std::string(40, '0') + "7\n"));
     char text[5];
     EXPECT_EQ(profile_read_text("Quorvane", "host", "-", text, 5, ini.c_str()), 2);  // NUL ends names and values
     EXPECT_EQ(std::to_string(profile_read_text("Quorvane", "missing", "fallback", text, 5, ini.c_str())) + text, "4fall");
+    EXPECT_EQ(std::to_string(profile_read_text("Quorvane", "q", "-", text, 5, ini.c_str())) + text, "1\"");  // no pair of quotes
     uint32_t nines = 0;  // 29 characters count, modulo 2^32
     for (int i = 0; i < 29; i++) nines = nines * 10u + 9u;
     const struct { const char* key; int32_t value; } ints[] = {{"port", 77}, {"a", 1}, {"b", -1}, {"c", int32_t(nines)}, {"d", 0}};
@@ -64,6 +68,15 @@ TEST(Profile, FilesItMustNotTouch) {
     profile_test_fail_computer_name(0);
     EXPECT_STREQ(settings.namn, "WIN98");
     settings_reset_defaults();
+    // A file longer than its size says (as one that grows while read) is read on to its end.
+    char* environment[] = {const_cast<char*>("A=\n[Quorvane]\nport=4321\n"), nullptr};
+    pid_t child = fork();
+    if (child == 0) execle("/bin/sleep", "sleep", "10", nullptr, environment), _exit(1);
+    std::string grows = "/proc/" + std::to_string(child) + "/environ";
+    int32_t port = 0;
+    for (int i = 0; i < 3000 && (port = profile_read_int("Quorvane", "port", 1, grows.c_str())) != 4321; i++) usleep(1000);
+    kill(child, SIGKILL), waitpid(child, nullptr, 0);
+    EXPECT_EQ(port, 4321);
 }
 
 TEST(Profile, SnapshotsNeverSeeAHalfWrittenRecord) {

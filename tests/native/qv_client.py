@@ -137,23 +137,6 @@ class Server:  # quorvane-server with a configuration file written from `toml`
             self.proc.wait(10)
 
 
-class Xvfb:  # a private X server of our own, found with -displayfd
-    def __init__(self, size='320x240'):
-        r, w = os.pipe()
-        self.proc = subprocess.Popen(['Xvfb', '-displayfd', str(w), '-nolisten', 'tcp', '-noreset', '-screen', '0',
-                                      size + 'x24'], pass_fds=(w,), stderr=subprocess.DEVNULL)
-        os.close(w)
-        with os.fdopen(r) as f:
-            self.display = ':' + f.readline().strip()
-
-    def run(self, *argv):
-        subprocess.run(argv, env=dict(os.environ, DISPLAY=self.display), check=True, timeout=10)
-
-    def stop(self):
-        self.proc.terminate()
-        self.proc.wait(10)
-
-
 failures = []
 
 

@@ -4,16 +4,18 @@ Ctrl+C; the program survives the menu and a lost link; a screen entry shows an X
 takes clicks; eight clients at once; nothing is left after SIGKILL. Usage: server_real_check.py SERVER"""
 import os, re, subprocess, sys, tempfile, time
 
-from qv_client import ALTGR, CTRL, MENU, Server, Xvfb, check, connect, done, failures, rgb555
+from qv_client import ALTGR, CTRL, MENU, Server, check, connect, done, failures, rgb555
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'e2e'))
+from harness import Display  # noqa: E402
 
 out = os.path.join(tempfile.mkdtemp(prefix='qv-real-'), 'typed.txt')
 # The shell writes each line it reads to the file, and "^C" when interrupted.
 shell = "trap 'echo ^C >> %s; exit' INT; cat > %s" % (out, out)
-screen = Xvfb('640x480')
+screen = Display(640, 480)
 screen.run('xsetroot', '-solid', '#ff0000')
 server = Server(sys.argv[1], 'keep_sessions = 1\n[[app]]\nname = "Terminal"\nkind = "program"\ncommand = ["xterm", '
                 '"-u8", "-fa", "Monospace", "-fs", "14", "-e", "sh", "-c", "%s"]\n[[app]]\nname = "Skärmen"\n'
-                'kind = "screen"\ndisplay = "%s"\n' % (shell.replace('"', '\\"'), screen.display),
+                'kind = "screen"\ndisplay = "%s"\n' % (shell.replace('"', '\\"'), screen.name),
                 env=dict(os.environ, LC_ALL='C.UTF-8'))
 
 # Swedish Windows 98 keyboard: (virtual key, scan code) per character, with AltGr (Ctrl+right Alt) or without.
@@ -69,7 +71,7 @@ try:
 
     # A click at picture (100, 50) lands at screen (200, 100): 640x480 shown at 320x240.
     xev = subprocess.Popen(['stdbuf', '-oL', 'xev', '-root', '-event', 'button'], text=True,
-                           env=dict(os.environ, DISPLAY=screen.display), stdout=subprocess.PIPE)
+                           env=dict(os.environ, DISPLAY=screen.name), stdout=subprocess.PIPE)
     time.sleep(1)
     k.click(100, 50)
     k.pump(1)
@@ -89,7 +91,7 @@ try:
     check('nothing is left a second after SIGKILL', not alive())
 finally:
     server.stop(9)
-    screen.stop()
+    screen.close()
     if failures:
         print(server.log_text()[-6000:])
 done()

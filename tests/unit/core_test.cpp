@@ -2,8 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <climits>
+#include <string>
 
 #include "app/command_line.h"
+#include "core/client_text.h"
 #include "core/frame_notice.h"
 #include "core/sys.h"
 
@@ -78,4 +81,15 @@ TEST(CommandLine, ArgumentsFollowTheProgramName) {
     EXPECT_STREQ(command_line_arguments(nullptr), "");
     const char line[] = "\"C:\\q.exe\" 10.0.0.1";  // the system's own text, not a copy
     EXPECT_EQ(command_line_arguments(line), line + 11);
+}
+
+TEST(ClientText, TheOwnFormatterCutsToFitAndTerminates) {
+    char out[40] = "k";
+    std::string got;
+    auto take = [&](int n) { got += std::to_string(n) + ":" + out + "|"; };
+    take(format_text(out, 0, "x"));  // no room: nothing written
+    take(format_text(out, 40, "%s%s %d %d %u", "ab", nullptr, -12, INT_MIN, 4294967295u));  // a null string is empty
+    take(format_text(out, 40, "%x %lu %% %q %", 0xbeefu, 4000000000ul));  // an unknown % stays as it is
+    take(format_text(out, 6, "%d", 1234567));
+    EXPECT_EQ(got, "0:k|29:ab -12 -2147483648 4294967295|22:beef 4000000000 % %q %|5:12345|");
 }

@@ -134,9 +134,8 @@ TEST_F(Input, PointerPositionsAreScaledAndClamped) {
     pointer_stub.client_width = 0;  // no client area: no position
     send_mouse_position(10, 10);
     pointer_stub.client_width = 640;
-    pointer_stub.client_height = -1;
-    send_mouse_position(10, 10);
-    EXPECT_EQ(server.sent(), "44 3f 01 c7 00|44 01 00 01 00");
+    for (int32_t h : {0, 1}) pointer_stub.client_height = h, send_mouse_position(10, 10);  // 1 pixel high is a window
+    EXPECT_EQ(server.sent(), "44 3f 01 c7 00|44 01 00 01 00|44 05 00 c7 00");
     pointer_stub_reset(640, 480);
     state.remote_width.store(1280);
     state.remote_height.store(720);

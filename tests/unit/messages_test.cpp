@@ -1,9 +1,12 @@
 // What each server message does to the client state, and VideoFrame pictures.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <string>
+#ifndef _WIN32
+#include <sys/mman.h>
+#endif
 
 #include "core/client_text.h"
 #include "core/notify_stub.h"
@@ -41,11 +44,19 @@ protected:
         frames = notify_stub_frame_ready_count.load();
     }
     void TearDown() override { audio_open(0, 0); }
+    // Natively the payload ends where an unreadable page begins: a read one byte past it crashes.
     void handle(uint8_t type, const Bytes& payload) {
-        uint8_t* copy = static_cast<uint8_t*>(std::malloc(payload.size() + 1));
-        if (!payload.empty()) std::memcpy(copy, payload.data(), payload.size());
-        handle_message(type, copy, uint32_t(payload.size()));
-        std::free(copy);
+#ifdef _WIN32
+        Bytes copy = payload;
+        handle_message(type, copy.data(), uint32_t(copy.size()));
+#else
+        const size_t page = 65536, span = (payload.size() / page + 1) * page;
+        uint8_t* base = static_cast<uint8_t*>(mmap(nullptr, span + page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+        ASSERT_TRUE(base != MAP_FAILED && mprotect(base + span, page, PROT_NONE) == 0);
+        std::copy(payload.begin(), payload.end(), base + span - payload.size());
+        handle_message(type, base + span - payload.size(), uint32_t(payload.size()));
+        munmap(base, span + page);
+#endif
     }
     uint32_t notices() const { return notify_stub_state_changed_count.load() - changed; }
     uint32_t frame_notices() const { return notify_stub_frame_ready_count.load() - frames; }
