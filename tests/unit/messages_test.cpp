@@ -184,8 +184,8 @@ TEST_F(Messages, VideoFramesDrawOnTopOfWhatIsThere) {
     handle(MSG_VIDEO_FRAME, video_frame(3, 24, 8, hx("01 00 00 00 7c")));
     for (int x = 0; x < 24; x++) EXPECT_EQ(x < 8 ? 0x7C00 : 0, pixel(x, 7)) << x;
     Bytes raw = Bytes(4800, BLOCK_RAW) + Bytes(4800 * 128, 0x55);  // the longest raw_size taken
-    handle(MSG_VIDEO_FRAME, video_frame_body(4, 640, 480, 4800 * 129, deflated(raw)));
-    EXPECT_EQ(pixel(639, 479), 0x5555);
+    handle(MSG_VIDEO_FRAME, video_frame_body(4, 633, 473, 4800 * 129, deflated(raw)));  // 80 x 60 blocks, cut
+    EXPECT_EQ(pixel(632, 472), 0x5555);
     handle(MSG_VIDEO_FRAME, Bytes(16));  // not a frame
     EXPECT_EQ(state.frame_count.load() * 10 + frame_notices(), 55u);
 }
