@@ -2,65 +2,39 @@
 // manager, and the configured command running on it.
 #include <memory>
 
-#include "server/app_session.h"
 #include "server/child_process.h"
+#include "server/display_session.h"
 #include "server/log.h"
-#include "server/private_display.h"
 #include "server/web_session.h"
-#include "server/x_source.h"
 
 namespace qvs {
 
 namespace {
 
-class ProgramSession : public AppSession, public std::enable_shared_from_this<ProgramSession> {
+class ProgramSession : public DisplaySession, public std::enable_shared_from_this<ProgramSession> {
 public:
     bool start(const AppEntry& entry, const StreamFormat& format, const std::vector<std::string>& environment,
                std::string* error) {
-        name_ = entry.name;
-        sound_server_ = sound_server_in(environment);
-        std::string why;
-        if (!display_.start(format.width, format.height, &why)) {
-            log_line("\"%s\": %s", name_.c_str(), why.c_str());
-            *error = "Kunde inte starta en X-server för " + name_ + ".";
-            return false;
-        }
+        if (!start_display(entry, format, environment, error)) return false;
         std::vector<std::string> env = environment;
         env.push_back("DISPLAY=" + display_.name());
-        if (!program_.start(entry.command, env, {}, true, &why)) {
-            log_line("\"%s\": %s", name_.c_str(), why.c_str());
-            *error = "Kunde inte starta " + name_ + ".";
-            return false;
-        }
+        std::string why;
+        if (!program_.start(entry.command, env, {}, true, &why)) return fail(why, "Kunde inte starta " + name_ + ".", error);
         log_line("\"%s\" started on %s (%dx%d)", name_.c_str(), display_.name().c_str(), format.width,
                  format.height);
         return true;
     }
 
     std::unique_ptr<Source> watch(const StreamFormat& format, std::string* error) override {
-        std::string why;
-        std::shared_ptr<ProgramSession> self = shared_from_this();
-        std::unique_ptr<XSource> source =
-            XSource::open(display_.name(), "", [self] { return self->ended(); }, self, &why);
-        if (!source) {
-            log_line("\"%s\": %s", name_.c_str(), why.c_str());
-            *error = "Kunde inte visa " + name_ + ".";
-            return nullptr;
-        }
-        source->set_sound(record_sound(sound_server_, format.rate, format.channels));
-        return source;
+        return open_screen(format, shared_from_this(), error);
     }
 
     std::string ended() override {
         if (!program_.running()) return name_ + " har avslutats.";
-        if (!display_.running()) return "X-servern för " + name_ + " har stängts.";
-        return std::string();
+        return display_gone();
     }
 
 private:
-    std::string name_;
-    std::string sound_server_;  // the workspace's, or "" without sound
-    PrivateDisplay display_;
     ChildProcess program_;  // ends before its display
 };
 

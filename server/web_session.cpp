@@ -6,9 +6,8 @@
 
 #include "link/wire.h"
 #include "server/browser.h"
+#include "server/display_session.h"
 #include "server/log.h"
-#include "server/private_display.h"
-#include "server/x_source.h"
 
 namespace qvs {
 
@@ -27,18 +26,11 @@ bool server_shortcut(uint8_t vk, bool ctrl, bool shift) {
     return ctrl && shift && (vk == 'I' || vk == 'J' || vk == 'C');
 }
 
-class WebSession : public AppSession, public std::enable_shared_from_this<WebSession> {
+class WebSession : public DisplaySession, public std::enable_shared_from_this<WebSession> {
 public:
     bool start(const AppEntry& entry, const StreamFormat& format, const std::vector<std::string>& environment,
                std::string* error) {
-        name_ = entry.name;
-        sound_server_ = sound_server_in(environment);
-        std::string why;
-        if (!display_.start(format.width, format.height, &why)) {
-            log_line("\"%s\": %s", name_.c_str(), why.c_str());
-            *error = "Kunde inte starta en X-server för " + name_ + ".";
-            return false;
-        }
+        if (!start_display(entry, format, environment, error)) return false;
         BrowserOptions options;
         options.display = display_.name();
         options.width = format.width;
@@ -46,12 +38,9 @@ public:
         options.home = entry.home;
         options.search = entry.search;
         options.environment = environment;
+        std::string why;
         browser_ = Browser::start(options, &why);
-        if (!browser_) {
-            log_line("\"%s\": %s", name_.c_str(), why.c_str());
-            *error = "Kunde inte starta webbläsaren.";
-            return false;
-        }
+        if (!browser_) return fail(why, "Kunde inte starta webbläsaren.", error);
         log_line("\"%s\": Chromium on %s (%dx%d)", name_.c_str(), display_.name().c_str(), format.width,
                  format.height);
         return true;
@@ -61,15 +50,12 @@ public:
 
     std::string ended() override {
         std::string gone = browser_->ended();
-        if (gone.empty() && !display_.running()) gone = "X-servern för " + name_ + " har stängts.";
-        return gone;
+        return gone.empty() ? display_gone() : gone;
     }
 
     Browser& browser() { return *browser_; }
 
 private:
-    std::string name_, sound_server_;
-    PrivateDisplay display_;
     std::unique_ptr<Browser> browser_;  // ends before its display
 };
 
@@ -127,16 +113,9 @@ private:
 };
 
 std::unique_ptr<Source> WebSession::watch(const StreamFormat& format, std::string* error) {
-    std::string why;
     std::shared_ptr<WebSession> self = shared_from_this();
-    std::unique_ptr<XSource> screen =
-        XSource::open(display_.name(), "", [self] { return self->ended(); }, self, &why);
-    if (!screen) {
-        log_line("\"%s\": %s", name_.c_str(), why.c_str());
-        *error = "Kunde inte visa " + name_ + ".";
-        return nullptr;
-    }
-    screen->set_sound(record_sound(sound_server_, format.rate, format.channels));
+    std::unique_ptr<XSource> screen = open_screen(format, self, error);
+    if (!screen) return nullptr;
     browser_->report_again();
     return std::unique_ptr<Source>(new WebSource(std::move(screen), self));
 }
