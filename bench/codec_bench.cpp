@@ -24,8 +24,8 @@
 #include "link/messages.h"
 #include "media/codec.h"
 #include "media/frame_buffer.h"
-#include "server/demo.h"
-#include "server/encoder.h"
+#include "server/sources/demo.h"
+#include "server/encode/encoder.h"
 #include "tests/support/video_frames.h"
 
 namespace {

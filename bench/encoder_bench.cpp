@@ -22,8 +22,8 @@
 #include <vector>
 
 #include "bench/pictures.h"
-#include "server/demo.h"
-#include "server/encoder.h"
+#include "server/sources/demo.h"
+#include "server/encode/encoder.h"
 
 namespace {
 

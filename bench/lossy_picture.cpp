@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "bench/pictures.h"
-#include "server/encoder.h"
+#include "server/encode/encoder.h"
 
 namespace {
 

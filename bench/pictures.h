@@ -6,7 +6,7 @@
 
 #include <random>
 
-#include "server/canvas.h"
+#include "server/encode/canvas.h"
 
 namespace qvb {
 

@@ -31,9 +31,9 @@
 #include <vector>
 
 #include "bench/pictures.h"
-#include "server/canvas.h"
-#include "server/demo.h"
-#include "server/encoder.h"
+#include "server/encode/canvas.h"
+#include "server/sources/demo.h"
+#include "server/encode/encoder.h"
 
 namespace {
 

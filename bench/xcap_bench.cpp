@@ -23,8 +23,8 @@
 #include <string>
 #include <vector>
 
-#include "server/encoder.h"
-#include "server/x_capture.h"
+#include "server/encode/encoder.h"
+#include "server/sources/x_capture.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "server/encoder.h"
+#include "server/encode/encoder.h"
 #include "server/protocol.h"
 
 using qvs::Bytes;

@@ -9,8 +9,8 @@
 #include <string>
 
 #include "server/config.h"
-#include "server/frame_pacer.h"
-#include "server/server.h"
+#include "server/net/frame_pacer.h"
+#include "server/net/server.h"
 
 namespace {
 

@@ -26,7 +26,7 @@ out=build/perf
 mkdir -p "$out/streams" "$out/i586" "$out/callgrind"
 
 cmake --build build/native -j2 --target record_streams frame_cost quorvane-server >/dev/null
-lossy=$(sed -n 's/.*const int DEFAULT_LOSSY_QUALITY = \([0-9]*\);.*/\1/p' server/encoder.h)
+lossy=$(sed -n 's/.*const int DEFAULT_LOSSY_QUALITY = \([0-9]*\);.*/\1/p' server/encode/encoder.h)
 # Runs: "stream quality" pairs, each recorded once.
 runs=()
 for s in demo640 desktop640 web640 motion320 motion640 motion800; do runs+=("$s 100" "$s $lossy"); done

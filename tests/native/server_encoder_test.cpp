@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "media/codec.h"
-#include "server/encoder.h"
+#include "server/encode/encoder.h"
 #include "tests/support/server_decode.h"
 
 namespace {

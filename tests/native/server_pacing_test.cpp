@@ -5,8 +5,8 @@
 #include <deque>
 #include <functional>
 
-#include "server/encoder.h"
-#include "server/frame_pacer.h"
+#include "server/encode/encoder.h"
+#include "server/net/frame_pacer.h"
 
 namespace {
 

@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "link/wire.h"
-#include "server/demo.h"
+#include "server/sources/demo.h"
 #include "server/protocol.h"
-#include "server/scale.h"
-#include "server/web_address.h"
+#include "server/encode/scale.h"
+#include "server/sessions/web_address.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <memory>
 #include <thread>
 
-#include "server/x_capture.h"
+#include "server/sources/x_capture.h"
 
 namespace {
 

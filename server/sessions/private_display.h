@@ -1,0 +1,33 @@
+// A client's own X server: Xvfb exactly the client's size, without TCP,
+// its display number found with -displayfd, and a window manager that
+// keeps the one program's window maximised and focused.
+#ifndef QV_SERVER_PRIVATE_DISPLAY_H
+#define QV_SERVER_PRIVATE_DISPLAY_H
+
+#include <string>
+
+#include "server/sessions/child_process.h"
+
+namespace qvs {
+
+class PrivateDisplay {
+public:
+    // Starts both; false with `error` filled (English, for the log) when
+    // the X server does not come up within ten seconds.
+    bool start(int width, int height, std::string* error);
+
+    // ":N" once started.
+    const std::string& name() const { return name_; }
+    int width() const { return width_; }
+    int height() const { return height_; }
+    bool running() { return xserver_.running(); }
+
+private:
+    ChildProcess xserver_, window_manager_;
+    std::string name_;
+    int width_ = 0, height_ = 0;
+};
+
+}  // namespace qvs
+
+#endif
