@@ -34,8 +34,7 @@ static const uint16_t CP1252_HIGH[32] = {
 void forward_char(uint32_t code) {
     // Control characters (Enter, Tab, Backspace, Esc, Ctrl+Backspace's
     // 0x7F) travel only as Key messages. The character of an ANSI window is
-    // its low 8 bits, so those are checked as well.
-    if (code < 0x20 || code == 0x7F) return;
+    // its low 8 bits, so only those are looked at.
     uint32_t b = code & 0xFF;
     if (b < 0x20 || b == 0x7F) return;
     uint16_t unicode = (b >= 0x80 && b <= 0x9F) ? CP1252_HIGH[b - 0x80] : static_cast<uint16_t>(b);

@@ -28,6 +28,8 @@ TEST(ServerProtocol, TextsAreCutAtCharacterBoundariesAndHelloReadFromFixedFields
     EXPECT_EQ(qvs::make_pong(ping), (qvs::Bytes{4, 0, 0, 0, MSG_PONG, 1, 2, 3, 4}));
     EXPECT_EQ(qvs::make_stream_state(0, 1, 0), (qvs::Bytes{3, 0, 0, 0, MSG_STREAM_STATE, 0, 1, 0}));
     EXPECT_EQ(qvs::make_server_text(4, "12"), (qvs::Bytes{3, 0, 0, 0, MSG_SERVER_TEXT, 4, '1', '2'}));
+    const int16_t samples[3] = {1, -2, 0x3456};  // two of them, little-endian
+    EXPECT_EQ(qvs::make_audio(samples, 2), (qvs::Bytes{4, 0, 0, 0, MSG_AUDIO_DATA, 1, 0, 0xFE, 0xFF}));
     // The Hello is read from its fixed fields.
     uint8_t p[80] = {'Q', 'V', '9', '8', 1, 0, 0x80, 0x02, 0xE0, 0x01, 30, 0x22, 0x56, 0, 0, 2, 'W', 'I', 'N'};
     std::memset(p + 48, 'k', 32);  // a key filling its whole field

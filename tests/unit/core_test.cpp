@@ -91,5 +91,9 @@ TEST(ClientText, TheOwnFormatterCutsToFitAndTerminates) {
     take(format_text(out, 40, "%s%s %d %d %u", "ab", nullptr, -12, INT_MIN, 4294967295u));  // a null string is empty
     take(format_text(out, 40, "%x %lu %% %q %", 0xbeefu, 4000000000ul));  // an unknown % stays as it is
     take(format_text(out, 6, "%d", 1234567));
-    EXPECT_EQ(got, "0:k|29:ab -12 -2147483648 4294967295|22:beef 4000000000 % %q %|5:12345|");
+    text_load(out, 6, "abcde");  // the shared texts: one that fills its field exactly,
+    take(5);
+    text_store(out, 6, "ABCDEFG");  // and one cut to it
+    take(5);
+    EXPECT_EQ(got, "0:k|29:ab -12 -2147483648 4294967295|22:beef 4000000000 % %q %|5:12345|5:abcde|5:ABCDE|");
 }

@@ -135,7 +135,9 @@ TEST_F(Input, PointerPositionsAreScaledAndClamped) {
     send_mouse_position(10, 10);
     pointer_stub.client_width = 640;
     for (int32_t h : {0, 1}) pointer_stub.client_height = h, send_mouse_position(10, 10);  // 1 pixel high is a window
-    EXPECT_EQ(server.sent(), "44 3f 01 c7 00|44 01 00 01 00|44 05 00 c7 00");
+    state.remote_width.store(1);  // and 1 pixel wide a picture
+    send_mouse_position(10, 0);
+    EXPECT_EQ(server.sent(), "44 3f 01 c7 00|44 01 00 01 00|44 05 00 c7 00|44 00 00 00 00");
     pointer_stub_reset(640, 480);
     state.remote_width.store(1280);
     state.remote_height.store(720);

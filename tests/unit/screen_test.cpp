@@ -129,7 +129,7 @@ struct Recorder {
     intptr_t next = 100, original = 1, selected = 1;
     std::map<intptr_t, char> alive;  // 'f' font or 'b' brush, made and not deleted
     std::map<intptr_t, int> font_kind;
-    std::string log;                 // f made font, b made brush, F fill, d deleted, ! a fault
+    std::string log;                 // f made font, b made brush, F fill, T text, d deleted, ! a fault
     std::map<std::string, int> text_font;
     int fail_font = -1;
     bool fail_brush = false;
@@ -163,6 +163,7 @@ void delete_object(void* s, void* object) {
 }
 void text_out(void* s, int32_t, int32_t, uint32_t, const char* text) {
     Recorder* r = rec(s);
+    r->log += 'T';
     r->text_font[text] = r->selected == r->original ? FONT_DEFAULT : r->font_kind[r->selected];
 }
 
@@ -185,6 +186,7 @@ TEST_F(Screen, DrawingGivesBackEveryObjectItMakes) {
             for (size_t b = r.log.find('b'); b != std::string::npos; b = r.log.find('b', b + 1))
                 EXPECT_EQ(r.log.substr(b, 3), "bFd") << r.log;
             EXPECT_EQ(std::count(r.log.begin(), r.log.end(), 'f'), 9) << r.log;
+            EXPECT_EQ(std::count_if(r.log.begin(), r.log.end(), [](char c) { return c == 'F' || c == 'T'; }), 3 * list.count);
             EXPECT_EQ(r.text_font["Quorvane!"], FONT_TITLE);
             EXPECT_EQ(r.text_font["Entry"] * 10 + r.text_font["4711"], FONT_TEXT * 10 + FONT_PIN);
             EXPECT_EQ(r.text_font[PIN_PROMPT_TEXT] * 10 + r.text_font[HELP_TEXT], FONT_TEXT * 11);
