@@ -1,0 +1,72 @@
+#include "server/net/output_queue.h"
+
+#include <errno.h>
+#include <sys/socket.h>
+
+#include <cstring>
+
+namespace qvs {
+
+namespace {
+
+// Bytes waiting for the socket beyond which the client is taken to be
+// gone: far more than one frame of the largest picture.
+const size_t BACKLOG_LIMIT = 16u << 20;
+
+}  // namespace
+
+void OutputQueue::push(Bytes message, OutKind kind, uint32_t frame) {
+    if (kind == OUT_VIDEO) video_frames_++;
+    if (kind == OUT_AUDIO) audio_bytes_ += message.size();
+    bytes_ += message.size();
+    out_.push_back(Outgoing{std::move(message), 0, kind, frame});
+    // Frames wait for acknowledgements and sound is skipped when it piles
+    // up, so only a client that sends without ever reading gets here.
+    if (bytes_ > BACKLOG_LIMIT) overflowed_ = true;
+}
+
+void OutputQueue::push_urgent(Bytes message) {
+    auto at = out_.begin();
+    if (!out_.empty() && out_.front().sent > 0) ++at;
+    bytes_ += message.size();
+    out_.insert(at, Outgoing{std::move(message), 0, OUT_CONTROL, 0});
+    if (bytes_ > BACKLOG_LIMIT) overflowed_ = true;
+}
+
+bool OutputQueue::flush(int fd, const std::function<void(uint32_t)>& frame_sent, std::string* error) {
+    while (!out_.empty()) {
+        Outgoing& o = out_.front();
+        ssize_t n = ::send(fd, o.data.data() + o.sent, o.data.size() - o.sent, MSG_NOSIGNAL);
+        if (n < 0) {
+            if (errno == EAGAIN || errno == EWOULDBLOCK) return true;
+            if (errno == EINTR) continue;
+            *error = std::string("sending failed: ") + std::strerror(errno);
+            return false;
+        }
+        o.sent += size_t(n);
+        bytes_sent_ += uint64_t(n);
+        if (o.sent < o.data.size()) continue;
+        if (o.kind == OUT_VIDEO) {
+            video_frames_--;
+            frame_sent(o.frame);
+        }
+        if (o.kind == OUT_AUDIO) audio_bytes_ -= o.data.size();
+        bytes_ -= o.data.size();
+        out_.pop_front();
+    }
+    return true;
+}
+
+void OutputQueue::drop_unsent_audio() {
+    for (auto it = out_.begin(); it != out_.end();) {
+        if (it->kind == OUT_AUDIO && it->sent == 0) {
+            audio_bytes_ -= it->data.size();
+            bytes_ -= it->data.size();
+            it = out_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+}  // namespace qvs

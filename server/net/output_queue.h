@@ -1,0 +1,55 @@
+// A connection's messages waiting for its socket. Pings are answered ahead of
+// what is not yet begun; sound not yet begun can be dropped; a client that
+// never reads is noticed by the size of its backlog.
+#ifndef QV_SERVER_OUTPUT_QUEUE_H
+#define QV_SERVER_OUTPUT_QUEUE_H
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <string>
+
+#include "server/protocol.h"
+
+namespace qvs {
+
+enum OutKind { OUT_CONTROL, OUT_VIDEO, OUT_AUDIO };
+
+class OutputQueue {
+public:
+    void push(Bytes message, OutKind kind, uint32_t frame = 0);
+    // Ahead of everything not yet begun; a message half on the wire first.
+    void push_urgent(Bytes message);
+    // The backlog passed its limit at some time: the client does not read
+    // what it is sent.
+    bool overflowed() const { return overflowed_; }
+    // Sends what the socket takes without waiting. `frame_sent` hears of
+    // each video frame whose last byte left. False with `error` filled when
+    // sending failed.
+    bool flush(int fd, const std::function<void(uint32_t)>& frame_sent, std::string* error);
+    // Sound not yet begun on the wire.
+    void drop_unsent_audio();
+
+    bool empty() const { return out_.empty(); }
+    int video_frames() const { return video_frames_; }
+    size_t audio_bytes() const { return audio_bytes_; }
+    uint64_t bytes_sent() const { return bytes_sent_; }
+
+private:
+    struct Outgoing {
+        Bytes data;
+        size_t sent;
+        OutKind kind;
+        uint32_t frame;  // OUT_VIDEO: its frame number
+    };
+
+    std::deque<Outgoing> out_;
+    int video_frames_ = 0;
+    size_t audio_bytes_ = 0, bytes_ = 0;
+    uint64_t bytes_sent_ = 0;
+    bool overflowed_ = false;
+};
+
+}  // namespace qvs
+
+#endif
