@@ -80,7 +80,7 @@ packages=(
     # quorvane-server: configuration, X capture and input, browser, sound
     libtomlplusplus-dev nlohmann-json3-dev libpulse-dev
     libx11-dev libxext-dev libxdamage-dev libxfixes-dev libxtst-dev
-    xterm matchbox-window-manager x11-xserver-utils chromium pulseaudio pulseaudio-utils
+    xterm matchbox-window-manager x11-xserver-utils chromium chromium-l10n pulseaudio pulseaudio-utils
     # the game stream bridge: TLS and certificates, the control channel,
     # H.264 and Opus (the test host encodes with libx264 through libavcodec)
     libssl-dev libenet-dev libcurl4-openssl-dev libpugixml-dev

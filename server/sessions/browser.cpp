@@ -16,6 +16,7 @@
 
 #include <errno.h>
 #include <poll.h>
+#include <strings.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -72,8 +73,10 @@ std::unique_ptr<Browser> Browser::start(const BrowserOptions& options, std::stri
     std::error_code made;
     std::filesystem::create_directory(pattern + "/Default", made);
     std::ofstream preferences(pattern + "/Default/Preferences");
+    // Pages are asked for in Swedish first, as the rest of the client speaks.
     preferences << json{{"printing", {{"enabled", false}}},
-                        {"plugins", {{"always_open_pdf_externally", true}}}}.dump();
+                        {"plugins", {{"always_open_pdf_externally", true}}},
+                        {"intl", {{"accept_languages", "sv-SE,sv,en-US,en"}}}}.dump();
     if (made || !preferences.flush()) {
         *error = "cannot write the browser's preferences";
         return nullptr;
@@ -95,10 +98,13 @@ std::unique_ptr<Browser> Browser::start(const BrowserOptions& options, std::stri
         "--no-first-run", "--no-default-browser-check", "--noerrdialogs", "--disable-infobars",
         "--disable-session-crashed-bubble", "--disable-background-networking", "--disable-component-update",
         "--disable-sync", "--disable-features=Translate,MediaRouter", "--password-store=basic",
-        "--disable-dev-shm-usage", "about:blank"};
+        "--disable-dev-shm-usage", "--lang=sv", "about:blank"};
     if (::geteuid() == 0) argv.insert(argv.end() - 1, "--no-sandbox");  // Chromium refuses root otherwise
     std::vector<std::string> env = options.environment;
     env.push_back("DISPLAY=" + options.display);
+    // Its own pages (errors, dialogs) in Swedish: on Linux the language
+    // comes from the environment rather than from --lang.
+    env.push_back("LANGUAGE=sv:en");
     // Chromium writes beside its profile too (~/.pki, caches): all of it
     // goes into the session's folder.
     env.push_back("HOME=" + pattern);
@@ -113,8 +119,8 @@ std::unique_ptr<Browser> Browser::start(const BrowserOptions& options, std::stri
     b->reader_ = std::thread(&Browser::read_loop, b.get());
     std::lock_guard<std::mutex> hold(b->lock_);
     b->send("Target.setDiscoverTargets", json{{"discover", true}}, false);
-    WebTarget home = resolve_web_address(options.home, "");
-    b->pending_url_ = home.allowed ? home.url : "about:blank";
+    b->pending_ = resolve_web_address(options.home, "");
+    if (!b->pending_.allowed) b->pending_.url = "about:blank";
     return b;
 }
 
@@ -174,12 +180,20 @@ void Browser::open(const std::string& typed) {
         say(0, target.refusal);
         return;
     }
-    if (session_.empty()) pending_url_ = target.url;
-    else navigate(target.url);
+    if (session_.empty()) pending_ = target;
+    else navigate(target);
+}
+
+void Browser::navigate(const WebTarget& target) {
+    trying_ = target;
+    trying_id_ = send("Page.navigate", json{{"url", target.url}}, true);
+    waiting_[trying_id_] = "navigate";
 }
 
 void Browser::navigate(const std::string& url) {
-    waiting_[send("Page.navigate", json{{"url", url}}, true)] = "navigate";
+    WebTarget target;
+    target.url = url;
+    navigate(target);
 }
 
 void Browser::ask_history(const std::string& purpose) {
@@ -265,6 +279,14 @@ void Browser::on_message(const json& message) {
         if (target.allowed) navigate(target.url);
         return;
     }
+    if (method == "Browser.downloadWillBegin") {
+        std::string name = text(params, "suggestedFilename");
+        if (name.size() > 60) name = name.substr(0, 60);
+        bool pdf = name.size() >= 4 && strcasecmp(name.c_str() + name.size() - 4, ".pdf") == 0;
+        say(0, pdf ? "PDF-filer visas inte här, och servern hämtar inga filer (" + name + "). Sidan står kvar."
+                   : "Servern hämtar inga filer (" + name + "). Sidan står kvar.");
+        return;
+    }
     if (method == "Target.targetDestroyed") {
         popups_.erase(text(params, "targetId"));
         return;
@@ -311,14 +333,24 @@ void Browser::on_reply(const std::string& purpose, const json& message) {
         // The server's files stay out of reach: no file chooser and no
         // download reaches its disk.
         send("Page.setInterceptFileChooserDialog", json{{"enabled", true}}, true);
-        send("Browser.setDownloadBehavior", json{{"behavior", "deny"}}, false);
-        if (!pending_url_.empty()) navigate(pending_url_);
-        pending_url_.clear();
+        send("Browser.setDownloadBehavior", json{{"behavior", "deny"}, {"eventsEnabled", true}}, false);
+        if (!pending_.url.empty()) navigate(pending_);
+        pending_ = WebTarget();
         return;
     }
     if (purpose == "navigate") {
+        // Aborted: another page or a download took its place.
         std::string failure = text(result, "errorText");
-        if (!failure.empty()) say(0, "Sidan kunde inte öppnas (" + failure + ").");
+        if (failure.empty() || failure == "net::ERR_ABORTED") return;
+        bool no_host = failure == "net::ERR_NAME_NOT_RESOLVED";
+        bool latest = field(message, "id").get<int>() == trying_id_;
+        bool second_reading = (trying_.fallback == Fallback::WHEN_CONNECTION_FAILS && !no_host) ||
+                              (trying_.fallback == Fallback::WHEN_NO_SUCH_HOST && no_host);
+        if (latest && second_reading) {
+            navigate(trying_.fallback_url);
+            return;
+        }
+        say(0, "Sidan kunde inte öppnas (" + failure + ").");
         return;
     }
     const json& entries = field(result, "entries");

@@ -21,6 +21,7 @@
 #include <nlohmann/json_fwd.hpp>
 
 #include "server/sessions/child_process.h"
+#include "server/sessions/web_address.h"
 
 namespace qvs {
 
@@ -65,6 +66,7 @@ private:
     void read_loop();
     void on_message(const nlohmann::json& message);
     void on_reply(const std::string& purpose, const nlohmann::json& message);
+    void navigate(const WebTarget& target);
     void navigate(const std::string& url);
     void ask_history(const std::string& purpose);
     void say(uint8_t slot, const std::string& text);
@@ -81,7 +83,9 @@ private:
     std::mutex lock_;                       // guards everything below
     std::string session_;                   // the page's DevTools session
     std::string target_;                    // the page's target id
-    std::string pending_url_;               // opened once the page is attached
+    WebTarget pending_;                     // opened once the page is attached
+    WebTarget trying_;                      // the last opened, for its fallback,
+    int trying_id_ = 0;                     // by this Page.navigate
     int next_id_ = 1;
     std::map<int, std::string> waiting_;    // message id -> what its reply is for
     std::set<std::string> popups_;          // pages opened beside ours, to be folded in

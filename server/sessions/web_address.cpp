@@ -63,33 +63,41 @@ bool is_ipv4(const std::string& host) {
     return parts == 4;
 }
 
-// "example.org", "räksmörgås.se", "localhost", "10.0.0.1", "[::1]", each
-// with an optional port, followed by nothing or a path, query or fragment.
-bool looks_like_host(const std::string& s) {
-    std::string host = s.substr(0, s.find_first_of("/?#"));
-    if (!host.empty() && host[0] == '[') {
-        size_t close = host.find(']');
-        if (close == std::string::npos) return false;
-        std::string rest = host.substr(close + 1);
-        return rest.empty() || (rest[0] == ':' && all_digits(rest.substr(1)));
-    }
-    size_t colon = host.find(':');
-    if (colon != std::string::npos) {
-        if (!all_digits(host.substr(colon + 1)) || host.size() - colon - 1 > 5) return false;
-        host.resize(colon);
-    }
-    if (lower(host) == "localhost" || is_ipv4(host)) return true;
-    size_t last_dot = host.rfind('.');
-    if (last_dot == std::string::npos || last_dot + 1 == host.size()) return false;
-    char tld = host[last_dot + 1];
-    if (!is_alpha(tld) && uint8_t(tld) < 0x80) return false;
+enum class HostKind { NONE, LOCAL, SINGLE_LABEL, NAME };
+
+bool name_chars(const std::string& host) {
     char previous = '.';
     for (char c : host) {
         bool ok = is_alpha(c) || is_digit(c) || c == '-' || c == '.' || uint8_t(c) >= 0x80;
         if (!ok || (c == '.' && previous == '.')) return false;
         previous = c;
     }
-    return host[0] != '.';
+    return !host.empty() && host[0] != '.';
+}
+
+// What kind of host a scheme-less text starts with: "example.org",
+// "räksmörgås.se", "localhost", "10.0.0.1", "[::1]", "nas", each with an
+// optional port, followed by nothing or a path, query or fragment.
+HostKind host_kind(const std::string& s) {
+    std::string host = s.substr(0, s.find_first_of("/?#"));
+    if (!host.empty() && host[0] == '[') {
+        size_t close = host.find(']');
+        if (close == std::string::npos) return HostKind::NONE;
+        std::string rest = host.substr(close + 1);
+        return rest.empty() || (rest[0] == ':' && all_digits(rest.substr(1))) ? HostKind::LOCAL : HostKind::NONE;
+    }
+    size_t colon = host.find(':');
+    if (colon != std::string::npos) {
+        if (!all_digits(host.substr(colon + 1)) || host.size() - colon - 1 > 5) return HostKind::NONE;
+        host.resize(colon);
+    }
+    if (lower(host) == "localhost" || is_ipv4(host)) return HostKind::LOCAL;
+    if (!name_chars(host) || all_digits(host)) return HostKind::NONE;
+    size_t last_dot = host.rfind('.');
+    if (last_dot == std::string::npos) return HostKind::SINGLE_LABEL;
+    if (last_dot + 1 == host.size()) return HostKind::NONE;
+    char tld = host[last_dot + 1];
+    return is_alpha(tld) || uint8_t(tld) >= 0x80 ? HostKind::NAME : HostKind::NONE;
 }
 
 WebTarget refuse(const std::string& why) {
@@ -128,13 +136,10 @@ std::string url_encode(const std::string& text) {
     return out;
 }
 
-WebTarget resolve_web_address(const std::string& typed, const std::string& search) {
-    std::string s = clean(typed);
-    if (s.empty()) return refuse("Ingen adress angiven. Sidan står kvar.");
-    if (!scheme_of(s).empty()) return follow(s);
-    if (looks_like_host(s)) return follow("https://" + s);
-    if (search.empty()) return refuse("Det är ingen adress, och ingen sökning är inställd. Sidan står kvar.");
-    std::string url, encoded = url_encode(s);
+namespace {
+
+std::string search_url(const std::string& text, const std::string& search) {
+    std::string url, encoded = url_encode(text);
     for (size_t i = 0; i < search.size(); i++) {
         if (search[i] == '%' && i + 1 < search.size() && search[i + 1] == 's') {
             url += encoded;
@@ -143,7 +148,34 @@ WebTarget resolve_web_address(const std::string& typed, const std::string& searc
             url += search[i];
         }
     }
-    return follow(url);
+    return url;
+}
+
+}  // namespace
+
+WebTarget resolve_web_address(const std::string& typed, const std::string& search) {
+    std::string s = clean(typed);
+    if (s.empty()) return refuse("Ingen adress angiven. Sidan står kvar.");
+    if (!scheme_of(s).empty()) return follow(s);
+    HostKind kind = host_kind(s);
+    // A bare word may be a name on the local network or something to look
+    // up; a port or a path makes it an address.
+    bool bare_word = kind == HostKind::SINGLE_LABEL && s.find_first_of(":/?#") == std::string::npos;
+    if (bare_word && !search.empty()) {
+        WebTarget t = follow("http://" + s);
+        t.fallback_url = follow(search_url(s, search)).url;
+        t.fallback = t.fallback_url.empty() ? Fallback::NONE : Fallback::WHEN_NO_SUCH_HOST;
+        return t;
+    }
+    if (kind == HostKind::LOCAL || kind == HostKind::SINGLE_LABEL) return follow("http://" + s);
+    if (kind == HostKind::NAME) {
+        WebTarget t = follow("https://" + s);
+        t.fallback_url = "http://" + s;
+        t.fallback = Fallback::WHEN_CONNECTION_FAILS;
+        return t;
+    }
+    if (search.empty()) return refuse("Det är ingen adress, och ingen sökning är inställd. Sidan står kvar.");
+    return follow(search_url(s, search));
 }
 
 }  // namespace qvs

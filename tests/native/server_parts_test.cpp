@@ -90,6 +90,8 @@ TEST(ServerScale, KeepsAspectWithBlackBarsAndAveragesTheCoveredArea) {
     EXPECT_EQ(out[0], qvs::rgb555(0x1C1C1C));
 }
 
+// What opens; " | if no connection: X" or " | if no such host: X" when a
+// second reading follows a failure.
 const struct {
     const char* typed;
     const char* url;  // nullptr: refused
@@ -97,22 +99,28 @@ const struct {
 } CASES[] = {
     {"http://127.0.0.1:8000/a.html", "http://127.0.0.1:8000/a.html"},
     {"  HTTPS://Example.org/x?y#z \n", "HTTPS://Example.org/x?y#z"},
-    {"example.org", "https://example.org"},
-    {"www.räksmörgås.se/sida", "https://www.räksmörgås.se/sida"},
-    {"localhost:8080/x", "https://localhost:8080/x"}, {"10.0.0.1", "https://10.0.0.1"}, {"[::1]:631/", "https://[::1]:631/"},
+    {"example.org", "https://example.org | if no connection: http://example.org"},
+    {"www.räksmörgås.se/sida", "https://www.räksmörgås.se/sida | if no connection: http://www.räksmörgås.se/sida"},
+    {"127.0.0.1:8765/page.html", "http://127.0.0.1:8765/page.html"}, {"192.168.1.1", "http://192.168.1.1"},
+    {"localhost:8080/x", "http://localhost:8080/x"}, {"LocalHost", "http://LocalHost"}, {"[::1]:631/", "http://[::1]:631/"},
+    {"nas:5000", "http://nas:5000"}, {"router/admin", "http://router/admin"}, {"fritz-box", "http://fritz-box", ""},
+    {"router", "http://router | if no such host: https://sok.example/?q=router&from=router"},
     {"väder i Göteborg", "https://sok.example/?q=v%C3%A4der%20i%20G%C3%B6teborg&from=v%C3%A4der%20i%20G%C3%B6teborg"},
     {"3.14", "https://sok.example/?q=3.14&from=3.14"}, {"a&b=c", "https://sok.example/?q=a%26b%3Dc&from=a%26b%3Dc"},
+    {"1234", "https://sok.example/?q=1234&from=1234"},
     {"javascript:alert(1)", nullptr}, {" JavaScript:alert(1)", nullptr}, {"java\tscript:alert(1)", nullptr},
     {"file:///etc/passwd", nullptr}, {"chrome://settings", nullptr}, {"data:text/html,<b>x</b>", nullptr},
     {"about:blank", nullptr}, {"view-source:http://x.org", nullptr}, {"", nullptr}, {" \t ", nullptr},
-    {"x y", nullptr, ""}, {"example.org", "https://example.org", ""}, {"x y", nullptr, "file:///x/%s"},  // no search
+    {"x y", nullptr, ""}, {"x y", nullptr, "file:///x/%s"},  // no search
 };
 
 TEST(WebAddress, TypedTextOpensSearchesOrIsRefused) {
     for (const auto& c : CASES) {
         qvs::WebTarget t = qvs::resolve_web_address(c.typed, c.search);
-        EXPECT_EQ(t.allowed ? t.url : "refused" + std::string(t.refusal.empty() ? ", saying nothing" : ""),
-                  c.url ? c.url : "refused") << c.typed;
+        std::string got = t.allowed ? t.url : "refused" + std::string(t.refusal.empty() ? ", saying nothing" : "");
+        if (t.fallback == qvs::Fallback::WHEN_CONNECTION_FAILS) got += " | if no connection: " + t.fallback_url;
+        if (t.fallback == qvs::Fallback::WHEN_NO_SUCH_HOST) got += " | if no such host: " + t.fallback_url;
+        EXPECT_EQ(got, c.url ? c.url : "refused") << c.typed;
     }
 }
 
