@@ -77,7 +77,7 @@ command = ["xterm", "-fa", "Monospace", "-fs", "12"]
 name = "Demo"
 kind = "demo"
 EOF
-"$server" --config "$scratch/server.toml" --listen 127.0.0.1:0 --print-port >"$scratch/port" 2>"$scratch/server.log" &
+"$server" --config "$scratch/server.toml" --listen 127.0.0.1:0 --print-port --allow-root >"$scratch/port" 2>"$scratch/server.log" &
 server_pid=$!
 if ! wait_for 10 test -s "$scratch/port"; then
     say "the server did not start; its log:"

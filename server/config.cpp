@@ -14,7 +14,7 @@ namespace qvs {
 namespace {
 
 // Keys a file may hold; anything else is most likely a typing error.
-const std::set<std::string> TOP_KEYS = {"listen", "key", "keep_sessions", "quality", "app"};
+const std::set<std::string> TOP_KEYS = {"listen", "key", "keep_sessions", "quality", "user", "app"};
 const std::set<std::string> APP_KEYS = {"name", "kind", "command", "display", "title", "home", "search"};
 
 struct Kind {
@@ -107,6 +107,10 @@ bool read_app(Checker& c, const toml::table& t, uint16_t id, AppEntry* e) {
 
 }  // namespace
 
+bool starts_programs(AppKind kind) {
+    return kind != AppKind::Demo && kind != AppKind::Screen && kind != AppKind::Window;
+}
+
 uint8_t menu_kind(AppKind kind) {
     switch (kind) {
     case AppKind::Program: return 0;
@@ -189,6 +193,7 @@ bool load_config(const std::string& path, FileSettings* out, std::string* error)
         else
             f.quality = int(quality->get());
     }
+    if (ok && root.get("user")) ok = c.text(root, "user", true, "", &f.user);
     if (ok) {
         const toml::node* node = root.get("app");
         const toml::array* apps = node ? node->as_array() : nullptr;

@@ -4,6 +4,7 @@
 //   key = "hemlig"              optional; the command line wins
 //   keep_sessions = 10          optional; minutes a program outlives a lost link
 //   quality = 70                optional; picture quality 1..100 or "auto"; the command line wins
+//   user = "quorvane"           optional; started as root, run as this user; the command line wins
 //
 //   [[app]]                     one per menu entry, in menu order; id = position, from 1
 //   name = "Terminal"           menu text (UTF-8)
@@ -23,6 +24,10 @@
 namespace qvs {
 
 enum class AppKind { Program, Screen, Window, Web, Demo };
+
+// True for entries that start programs for a client (not the demo, not an
+// existing display's screen or window).
+bool starts_programs(AppKind kind);
 
 // The kind code the client's menu and StreamState know.
 uint8_t menu_kind(AppKind kind);
@@ -47,6 +52,7 @@ struct FileSettings {
     std::string key;
     int keep_sessions = 10;            // minutes
     int quality = 0;                   // 1..100, QUALITY_AUTO_SETTING; 0: not given
+    std::string user;                  // empty: not given
     std::vector<AppEntry> apps;
 };
 

@@ -11,6 +11,7 @@
 #include "server/config.h"
 #include "server/net/frame_pacer.h"
 #include "server/net/server.h"
+#include "server/sessions/user_account.h"
 
 namespace {
 
@@ -46,6 +47,12 @@ const char* const HELP =
     "                         (not 127.x.x.x) and its menu has more than the\n"
     "                         demo.\n"
     "  --no-key               admit every client, also from the network.\n"
+    "  --user NAME            started as root: bind the port, then run as\n"
+    "                         NAME, with everything started for clients (X\n"
+    "                         servers, programs, browsers, sound servers).\n"
+    "                         Also user = \"NAME\" in the file.\n"
+    "  --allow-root           started as root without a user: run programs,\n"
+    "                         browsers and Moonlight games as root anyway.\n"
     "  --fps N                frames per second (1..60) instead of the rate\n"
     "                         the client asks for.\n"
     "  --size WxH             picture size instead of the size the client asks\n"
@@ -96,8 +103,9 @@ bool is_loopback(const std::string& address) { return address.compare(0, 4, "127
 
 int main(int argc, char** argv) {
     qvs::ServerConfig config;
-    std::string listen, key, config_path;
+    std::string listen, key, config_path, user;
     bool have_listen = false, have_key = false, have_quality = false, no_key = false, print_port = false, once = false;
+    bool allow_root = false;
     int port_only = -1;
 
     for (int i = 1; i < argc; i++) {
@@ -133,6 +141,11 @@ int main(int argc, char** argv) {
             have_key = true;
         } else if (a == "--no-key") {
             no_key = true;
+        } else if (a == "--user") {
+            if (!value(&v) || !v[0]) return usage_error("--user needs a user name");
+            user = v;
+        } else if (a == "--allow-root") {
+            allow_root = true;
         } else if (a == "--fps") {
             if (!value(&v) || !parse_int(v, 1, qvs::MAX_FPS, &config.fps)) return usage_error("--fps needs 1..60");
         } else if (a == "--size") {
@@ -187,6 +200,7 @@ int main(int argc, char** argv) {
     config.keep_sessions_ms = int64_t(file.keep_sessions) * 60 * 1000;
     if (!have_listen) listen = file.has_listen ? file.listen : "0.0.0.0:3300";
     if (!have_key && file.has_key && !no_key) key = file.key, have_key = true;
+    if (user.empty()) user = file.user;
     if (!have_quality && file.quality == qvs::QUALITY_AUTO_SETTING) config.auto_quality = true;
     else if (!have_quality && file.quality) config.encoder.quality = file.quality;
     std::string address;
@@ -210,6 +224,20 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    // What a client starts runs with the server's rights: as root, any
+    // program or web page would own the machine.
+    bool starts_programs = false;
+    for (const qvs::AppEntry& e : config.apps) starts_programs = starts_programs || qvs::starts_programs(e.kind);
+    bool root = ::geteuid() == 0;
+    if (root && user.empty() && starts_programs && !allow_root) {
+        std::fprintf(stderr,
+                     "quorvane-server: started as root, the programs and web pages of this menu would run as root. "
+                     "Name a user to run them as: user = \"NAME\" in %s, or --user NAME. Or start with "
+                     "--allow-root to run them as root anyway.\n",
+                     config_path.empty() ? "~/.config/quorvane/server.toml" : config_path.c_str());
+        return 2;
+    }
+
     signal(SIGPIPE, SIG_IGN);
     struct sigaction sa;
     std::memset(&sa, 0, sizeof sa);
@@ -223,6 +251,13 @@ int main(int argc, char** argv) {
     if (fd < 0) {
         std::fprintf(stderr, "quorvane-server: %s\n", error.c_str());
         return 1;
+    }
+    if (root && !user.empty()) {
+        if (!qvs::become_user(user, &error)) {
+            std::fprintf(stderr, "quorvane-server: %s\n", error.c_str());
+            return 2;
+        }
+        qvs::log_line("running as %s (uid %d)", user.c_str(), int(::getuid()));
     }
     const std::string quality = config.auto_quality ? "auto" : std::to_string(config.encoder.quality);
     qvs::log_line("listening on %s:%d, %zu menu entries from %s%s, quality %s", address.c_str(), bound,

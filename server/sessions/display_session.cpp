@@ -1,6 +1,7 @@
 #include "server/sessions/display_session.h"
 
 #include "server/log.h"
+#include "server/sessions/sound_server.h"
 #include "server/sources/sound_recorder.h"
 
 namespace qvs {
@@ -9,6 +10,7 @@ bool DisplaySession::start_display(const AppEntry& entry, const StreamFormat& fo
                                    const std::vector<std::string>& environment, std::string* error) {
     name_ = entry.name;
     sound_server_ = sound_server_in(environment);
+    if (sound_server_ == NO_SOUND_SERVER) sound_server_.clear();
     std::string why;
     if (!display_.start(format.width, format.height, &why))
         return fail(why, "Kunde inte starta en X-server för " + name_ + ".", error);

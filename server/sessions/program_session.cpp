@@ -18,6 +18,7 @@ public:
         if (!start_display(entry, format, environment, error)) return false;
         std::vector<std::string> env = environment;
         env.push_back("DISPLAY=" + display_.name());
+        env.push_back(display_.authority());
         std::string why;
         if (!program_.start(entry.command, env, {}, true, &why)) return fail(why, "Kunde inte starta " + name_ + ".", error);
         log_line("\"%s\" started on %s (%dx%d)", name_.c_str(), display_.name().c_str(), format.width,

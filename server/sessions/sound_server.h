@@ -39,6 +39,10 @@ private:
     std::unique_ptr<SoundRecorder> pacer_;
 };
 
+// The PULSE_SERVER of programs that must not play anywhere: /dev/null is
+// no folder, so nothing can ever listen there.
+const char* const NO_SOUND_SERVER = "unix:/dev/null/no-sound";
+
 // A sound server for a workspace. Its output runs at 48 kHz in stereo, what
 // most programs play anyway; each recorder converts to its client's format.
 std::unique_ptr<SoundServer> start_sound_server(std::string* error);

@@ -38,6 +38,7 @@ public:
         options.home = entry.home;
         options.search = entry.search;
         options.environment = environment;
+        options.environment.push_back(display_.authority());
         std::string why;
         browser_ = Browser::start(options, &why);
         if (!browser_) return fail(why, "Kunde inte starta webbläsaren.", error);

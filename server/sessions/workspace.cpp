@@ -45,9 +45,8 @@ std::vector<std::string> Workspace::environment(bool sound) {
             log_line("no sound for programs: %s", why.c_str());
         }
     }
-    std::vector<std::string> env;
-    if (sound_) env.push_back("PULSE_SERVER=" + sound_->address());
-    return env;
+    // Without a sound server of its own a program would find the machine's.
+    return {"PULSE_SERVER=" + (sound && sound_ ? sound_->address() : std::string(NO_SOUND_SERVER))};
 }
 
 Workspaces& Workspaces::instance() {

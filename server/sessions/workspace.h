@@ -28,7 +28,8 @@ public:
 private:
     friend class Workspaces;
     // What programs started here get besides the server's environment:
-    // PULSE_SERVER once the sound server runs (started now when `sound`).
+    // PULSE_SERVER of the sound server (started now when `sound`), or one
+    // that leads nowhere.
     std::vector<std::string> environment(bool sound);
 
     std::mutex lock_;

@@ -1,6 +1,7 @@
 // X connections that report errors instead of ending the process.
 #include "server/sources/x_display.h"
 
+#include <map>
 #include <mutex>
 
 namespace qvs {
@@ -29,11 +30,32 @@ void install_handlers() {
     });
 }
 
+// Xlib takes a cookie for all the displays it opens next: opening goes
+// one at a time, each with its own.
+std::mutex open_lock;
+std::map<std::string, std::string> cookies;  // display name -> cookie
+
 }  // namespace
+
+void set_display_cookie(const std::string& name, const std::string& cookie, bool known) {
+    std::lock_guard<std::mutex> hold(open_lock);
+    auto it = cookies.find(name);
+    if (known) cookies[name] = cookie;
+    else if (it != cookies.end() && it->second == cookie) cookies.erase(it);
+}
 
 XConnection::XConnection(const std::string& name, std::string* error) {
     install_handlers();
-    display_ = XOpenDisplay(name.c_str());
+    {
+        std::lock_guard<std::mutex> hold(open_lock);
+        auto it = cookies.find(name);
+        if (it != cookies.end()) {
+            std::string kind = X_COOKIE_NAME, cookie = it->second;
+            XSetAuthorization(&kind[0], int(kind.size()), &cookie[0], int(cookie.size()));
+        }
+        display_ = XOpenDisplay(name.c_str());
+        if (it != cookies.end()) XSetAuthorization(nullptr, 0, nullptr, 0);
+    }
     if (!display_) {
         *error = "cannot open X display " + name;
         return;

@@ -10,6 +10,14 @@
 
 namespace qvs {
 
+// The kind of cookie the server's private X servers ask for.
+const char* const X_COOKIE_NAME = "MIT-MAGIC-COOKIE-1";
+
+// The cookie of an X server this process started (`known`), presented by
+// every XConnection to `name` from now on; or forgets it (not `known`)
+// when it is still that cookie.
+void set_display_cookie(const std::string& name, const std::string& cookie, bool known);
+
 class XConnection {
 public:
     // Opens `name`; null display() with `error` filled when it cannot.

@@ -131,7 +131,8 @@ def real_server(run):   # on the test server's port; its menu a terminal whose s
         f.write('[[app]]\nname = "Terminal"\nkind = "program"\ncommand = ["xterm", "-fa", "Monospace", "-fs", "14",'
                 ' "-e", "sh", "-c", "cat > %s"]\n' % run.typed)
     run.server.stop_listening() or run.conn.close()
-    run.real = subprocess.Popen([run.args.server, '--config', config, '--listen', '127.0.0.1:%d' % run.server.port],
+    run.real = subprocess.Popen([run.args.server, '--config', config, '--listen', '127.0.0.1:%d' % run.server.port,
+                                 '--allow-root'],
                                 stderr=open(os.path.join(run.args.scratch, 'server.log'), 'w'))
 
 

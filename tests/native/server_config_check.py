@@ -13,9 +13,14 @@ term = '[[app]]\nname = "Terminal"\nkind = "program"\ncommand = ["xterm"]\n'
 x = demo + '[[app]]\nname = "X"\nkind = '
 
 
-def run(toml, *args):
+def write(toml):
     with open(path, 'w') as f:
         f.write(toml)
+    return path
+
+
+def run(toml, *args):
+    write(toml)
     r = subprocess.run([server, '--config', path] + list(args), capture_output=True, timeout=10, text=True)
     return r.returncode, r.stderr
 
@@ -49,9 +54,20 @@ for bad in (['--size', '10x10'], ['--listen', 'x'], ['--nonsense'], ['--key', 'k
 # Programs offered beyond loopback need a key, and the message says how.
 code, err = run(term, '--listen', '0.0.0.0:0')
 check('no key on 0.0.0.0: refused', code == 2 and '--key' in err and 'key =' in err and '--no-key' in err, err)
-check('--no-key starts it', starts(path, '--listen', '0.0.0.0:0', '--no-key'))
+check('--no-key starts it', starts(path, '--listen', '0.0.0.0:0', '--no-key', '--allow-root'))
 example = os.path.join(os.path.dirname(__file__), '..', '..', 'server', 'example-server.toml')
-check('the example file, with its key, starts it', starts(example, '--listen', '0.0.0.0:0'))
+check('the example file, with its key, starts it', starts(example, '--listen', '0.0.0.0:0', '--allow-root'))
+
+# Started as root, a menu that starts programs needs a user to run them as.
+screen = '[[app]]\nname = "S"\nkind = "screen"\ndisplay = ":0"\n'
+for toml, args, ok in [(term, [], False), (demo + screen, [], True), (term, ['--allow-root'], True),
+                       (term, ['--user', 'nobody'], True), ('user = "nobody"\n' + term, [], True)]:
+    if os.geteuid() != 0:
+        break
+    code, err = (0, '') if ok else run(toml, '--listen', '127.0.0.1:0')
+    check('as root: %s %s %s' % (toml.split('kind = ')[-1].split()[0], ' '.join(args), 'starts' if ok else 'refused'),
+          starts(write(toml), '--listen', '127.0.0.1:0', *args) if ok else
+          code == 2 and all(w in err for w in ('user =', '--user', '--allow-root')), err)
 
 # A menu from the file; a keyed server; wrong keys wait a second.
 s = Server(server, 'key = "hemlig"\n' + term + demo, ['--frames', '3'])

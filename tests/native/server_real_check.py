@@ -94,4 +94,27 @@ finally:
     screen.close()
     if failures:
         print(server.log_text()[-6000:])
+
+# As root with a user: the program runs as that user, on an X server that wants a cookie and without sound.
+if os.geteuid() == 0:
+    seen = tempfile.mkdtemp(prefix='qv-user-')
+    os.chmod(seen, 0o1777)
+    server = Server(sys.argv[1], 'user = "nobody"\n[[app]]\nname = "Id"\nkind = "program"\ncommand = ["sh", "-c", '
+                    '"echo $(id -u) $DISPLAY $XAUTHORITY $PULSE_SERVER > %s/env.new; mv %s/env.new %s/env; sleep 60"]\n'
+                    % (seen, seen, seen))
+    try:
+        connect(server.port).launch(1)
+        uid, display, auth, sound = open(seen + '/env').read().split()
+        check('the program runs as nobody', uid == '65534', uid)
+        xvfb = subprocess.run(['ps', '-o', 'user=,args=', '-C', 'Xvfb'], capture_output=True, text=True).stdout
+        check('its X server too, with -auth of its cookie', 'nobody' in xvfb and '-auth ' + auth in xvfb, xvfb)
+        st = os.stat(auth)
+        check('the cookie is the user\'s alone', (st.st_uid, st.st_mode & 0o777) == (65534, 0o600), st)
+        xdpy = lambda a: subprocess.run(['xdpyinfo'], env=dict(os.environ, DISPLAY=display, XAUTHORITY=a),
+                                        capture_output=True).returncode
+        check('an X client needs the cookie', (xdpy('/dev/null'), xdpy(auth)) == (1, 0))
+        check('no sound asked: PULSE_SERVER leads nowhere', sound.startswith('unix:') and
+              not os.path.exists(sound[5:]), sound)
+    finally:
+        server.stop(9)
 done()
