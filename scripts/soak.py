@@ -18,6 +18,7 @@ import argparse
 import os
 import random
 import shutil
+import signal
 import struct
 import sys
 import tempfile
@@ -277,6 +278,8 @@ def main():
     args.out = os.path.abspath(args.out)
     os.makedirs(args.out, exist_ok=True)
     args.scratch = tempfile.mkdtemp(prefix='soak-', dir=args.out)
+    # Terminated like interrupted: the session's finally ends its X server and Wine.
+    signal.signal(signal.SIGTERM, signal.default_int_handler)
     try:
         failed = soak(args)
     except Exception:

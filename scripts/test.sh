@@ -10,6 +10,8 @@ jobs=$(nproc)
 cmake -S . -B build/native -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build/native -j "$jobs"
 ctest --test-dir build/native --output-on-failure -j "$jobs"
+# A brief run of every native measuring tool (the list is in the script).
+bash scripts/perf/smoke.sh native
 
 # The Windows tests run under Wine in the project's prefix; none needs a
 # display (tests that show windows start their own Xvfb).
@@ -21,6 +23,8 @@ cmake --build build/win -j "$jobs"
 # the machine is very busy; such a test gets up to two more tries, so a fault
 # must show every time to fail the run.
 ctest --test-dir build/win --output-on-failure -j "$jobs" --repeat until-pass:3
+# ... and of those that run quorvane.exe under Wine.
+bash scripts/perf/smoke.sh wine
 
 # --- Short fuzzing (fuzz helper) ------------------------------------------
 # Every fuzz target (clang, libFuzzer, ASan, UBSan) for 12 s on its corpus;

@@ -30,6 +30,7 @@ that memory is Wine's own.
 import argparse
 import os
 import shutil
+import signal
 import socket
 import statistics
 import struct
@@ -226,15 +227,20 @@ def memory(pid):
 # --- One session: display, prefix, client --------------------------------------
 
 class Session:
-    def __init__(self, args, exe, ini=None):
-        self.display = Display(1024, 768)
+    def __init__(self, args, exe, ini):
+        self.display, self.client = Display(1024, 768), None
         self.scratch = tempfile.mkdtemp(prefix='perf-', dir=args.scratch)
-        base = os.environ.get('WINEPREFIX', '/root/.wine-quorvane')
-        self.prefix = private_wine_prefix(base, os.path.join(self.scratch, 'p'))
-        self.client = Client(exe, self.display, self.scratch, ini, (), self.prefix)
+        try:
+            base = os.environ.get('WINEPREFIX', '/root/.wine-quorvane')
+            self.prefix = private_wine_prefix(base, os.path.join(self.scratch, 'p'))
+            self.client = Client(exe, self.display, self.scratch, ini, (), self.prefix)
+        except BaseException:
+            self.close()
+            raise
 
     def close(self):
-        self.client.stop()
+        if self.client:
+            self.client.stop()
         self.display.close()
         shutil.rmtree(self.scratch, ignore_errors=True)
 
@@ -284,8 +290,9 @@ def measure_size(args, width, height, results, key_presses):
     ini = {'host': '127.0.0.1', 'port': listener.getsockname()[1], 'bredd': width, 'hojd': height,
            'fps': 60, 'fullskarm': 0, 'ljud': 0, 'ljudfrekvens': 22050, 'stereo': 0,
            'muskanslighet': 100, 'joystick': 0, 'namn': 'PERF', 'nyckel': ''}
-    session = Session(args, args.exe, ini)
     try:
+        session = None
+        session = Session(args, args.exe, ini)
         link = accept_one(listener, 60)
         link.wait(lambda: link.hello, 10)
         if session.client.find_window(30) is None:
@@ -341,7 +348,8 @@ def measure_size(args, width, height, results, key_presses):
             session.client.focus()
             results[-1]['keys'] = key_latency(session, link, key_presses)
     finally:
-        session.close()
+        if session:
+            session.close()
         listener.close()
 
 
@@ -406,15 +414,14 @@ def measure_echo(args, frames, seconds):
 
 def measure_idle(args):
     """Memory of the minimal Win32 program with one window under Wine."""
-    session = Session(args, args.idle)
+    session = Session(args, args.idle, {})
     try:
         found = wait_for(lambda: session.display.run('xdotool', 'search', '--name', '^Idle window') or None,
                          30, interval=0.2)
         if not found:
             return None
         time.sleep(1)
-        # Client copies any program it starts to quorvane.exe in its folder.
-        pid = find_process(session.prefix, 'quorvane.exe')
+        pid = find_process(session.prefix, os.path.basename(args.idle))
         return memory(pid) if pid else None
     finally:
         session.close()
@@ -431,13 +438,17 @@ def main():
     args = parser.parse_args()
     args.scratch = args.scratch or tempfile.mkdtemp(prefix='qv-perf-')
     os.environ.setdefault('WINEPREFIX', '/root/.wine-quorvane')
-
-    results = []
-    measure_size(args, 640, 480, results, args.keys)
-    measure_size(args, 800, 600, results, 0)
-    idle = measure_idle(args)
-    echo = {size: measure_echo(args, read_stream(os.path.join(args.streams, 'motion%d.qvs' % size)),
-                               args.seconds / 2) for size in (640, 800)}
+    # Terminated like interrupted: every session's finally ends its X server and Wine.
+    signal.signal(signal.SIGTERM, signal.default_int_handler)
+    try:
+        results = []
+        measure_size(args, 640, 480, results, args.keys)
+        measure_size(args, 800, 600, results, 0)
+        idle = measure_idle(args)
+        echo = {size: measure_echo(args, read_stream(os.path.join(args.streams, 'motion%d.qvs' % size)),
+                                   args.seconds / 2) for size in (640, 800)}
+    finally:
+        shutil.rmtree(args.scratch, ignore_errors=True)
 
     print('Full-frame changes, VideoFrames recorded from the reference encoder, 127.0.0.1')
     print('%-8s | %6s %8s | %9s | %8s %8s | %7s %8s %8s | %6s %8s %8s | %8s %7s' % (
@@ -485,7 +496,6 @@ def main():
               'p95 %.1f ms; xdotool itself ran median %.1f ms' % (
                   len(latencies), statistics.median(latencies), percentile(latencies, 95),
                   statistics.median(tool)))
-    shutil.rmtree(args.scratch, ignore_errors=True)
 
 
 if __name__ == '__main__':

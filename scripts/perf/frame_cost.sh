@@ -10,9 +10,12 @@
 # 300 MHz Pentium II would manage at the assumed instructions per cycle
 # (IPC, default 0.7; see docs/performance.md).
 #
-#   bash scripts/perf/frame_cost.sh [frames per stream, default 61] [IPC] [curve qualities]
+#   bash scripts/perf/frame_cost.sh [frames per stream, default 61] [IPC] [curve qualities] [streams]
 #
 # The curve qualities default to "30 50 70 85 95"; "none" leaves the curve out.
+# The streams default to all of them: "demo640 desktop640 web640 motion320
+# motion640 motion800".
+# QV_PERF_OUT names the folder for streams and profiles (default build/perf).
 #
 # Needs the native build (build/native) for the recorder, gcc-multilib,
 # valgrind and zlib's source (scripts/setup.sh installs them).
@@ -22,24 +25,29 @@ frames=${1:-61}
 ipc=${2:-0.7}
 curve=${3:-30 50 70 85 95}
 [ "$curve" = none ] && curve=
-out=build/perf
+streams=${4:-demo640 desktop640 web640 motion320 motion640 motion800}
+out=${QV_PERF_OUT:-build/perf}
 mkdir -p "$out/streams" "$out/i586" "$out/callgrind"
 
 cmake --build build/native -j2 --target record_streams frame_cost quorvane-server >/dev/null
 lossy=$(sed -n 's/.*const int DEFAULT_LOSSY_QUALITY = \([0-9]*\);.*/\1/p' server/encode/encoder.h)
 # Runs: "stream quality" pairs, each recorded once.
 runs=()
-for s in demo640 desktop640 web640 motion320 motion640 motion800; do runs+=("$s 100" "$s $lossy"); done
+for s in $streams; do runs+=("$s 100" "$s $lossy"); done
 for q in $curve; do
-    for s in web640 motion320 motion640 motion800; do
-        [ "$q" = 100 ] || [ "$q" = "$lossy" ] || runs+=("$s $q")
+    for s in $streams; do
+        [ "$s" = demo640 ] || [ "$s" = desktop640 ] || [ "$q" = 100 ] || [ "$q" = "$lossy" ] || runs+=("$s $q")
     done
 done
+# A recording is kept for the same recorder and number of frames; the
+# streams of a quality recorded anew replace those of any other length.
 for q in 100 $lossy $curve; do
-    [ -f "$out/record-q$q.txt" ] && [ "$out/record-q$q.txt" -nt build/native/bench/record_streams ] && continue
-    build/native/bench/record_streams "$out/streams" "$frames" "$q" > "$out/record-q$q.txt"
+    record=$out/record-f$frames-q$q.txt
+    [ -f "$record" ] && [ "$record" -nt build/native/bench/record_streams ] && continue
+    rm -f "$out"/record-f*-q"$q".txt
+    build/native/bench/record_streams "$out/streams" "$frames" "$q" > "$record"
 done
-cat "$out/record-q100.txt" "$out/record-q$lossy.txt" | awk 'NR == 1 || !/^stream/'
+cat "$out/record-f$frames-q100.txt" "$out/record-f$frames-q$lossy.txt" | awk 'NR == 1 || !/^stream/'
 echo
 
 # --- The i586 program: the client's portable code, its native services and
@@ -58,8 +66,11 @@ done
 sources=(media/codec.cpp link/video_frame.cpp core/client_state.cpp core/client_text.cpp
          link/wire.cpp link/wire_text.cpp core/notify_stub.cpp media/frame_buffer_stub.cpp
          core/sys_posix.cpp link/net_posix.cpp)
-g++ "${flags[@]}" -std=c++17 -fno-exceptions -fno-rtti -I. -isystem "$zlib" \
-    "${sources[@]}" bench/frame_cost.cpp "${objs[@]}" -lpthread -o "$out/i586/frame_cost"
+program=$out/i586/frame_cost
+if [ ! -f "$program" ] || [ -n "$(find core link media bench/frame_cost.cpp -newer "$program" | head -1)" ]; then
+    g++ "${flags[@]}" -std=c++17 -fno-exceptions -fno-rtti -I. -isystem "$zlib" \
+        "${sources[@]}" bench/frame_cost.cpp "${objs[@]}" -lpthread -o "$program"
+fi
 
 # --- Count per stream.
 printf '%-11s %7s %9s | %14s %14s %14s | %9s %9s\n' stream quality "PSNR dB" "handle/frame" "inflate/frame" \
@@ -69,12 +80,12 @@ for run in "${runs[@]}"; do
     file=$s; [ "$q" = 100 ] || file=$s-q$q
     rm -f "$out/callgrind/$file".*
     valgrind --tool=callgrind --callgrind-out-file="$out/callgrind/$file.%p" \
-        "$out/i586/frame_cost" "$out/streams/$file.qvs" >/dev/null 2>"$out/callgrind/$file.log"
+        "$program" "$out/streams/$file.qvs" >/dev/null 2>"$out/callgrind/$file.log"
     dump=$(ls "$out/callgrind/$file".*.1 2>/dev/null | head -1)
     if [ -z "$dump" ]; then echo "$file: no callgrind dump (see $out/callgrind/$file.log)"; exit 1; fi
     callgrind_annotate --inclusive=yes --threshold=100 "$dump" > "$out/callgrind/$file.txt"
     later=$(( frames - 1 ))
-    psnr=$(awk -v s="$s" '$1 == s { print $9 }' "$out/record-q$q.txt" | head -1)
+    psnr=$(awk -v s="$s" '$1 == s { print $9 }' "$out/record-f$frames-q$q.txt" | head -1)
     python3 - "$out/callgrind/$file.txt" "$s" "$later" "$ipc" "$q" "$psnr" <<'PY'
 import re, sys
 path, name, frames, ipc = sys.argv[1], sys.argv[2], int(sys.argv[3]), float(sys.argv[4])

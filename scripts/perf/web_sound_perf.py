@@ -7,9 +7,9 @@ scripted client on loopback:
   sound   a tone's first samples written to a player in the program entry
           -> the first AudioData that carries it
   scroll  the server's processor time (and the browser's) while the wheel
-          scrolls a long page for 10 s
+          scrolls a long page (10 s unless --scroll says otherwise)
 
-Usage: web_sound_perf.py PATH-TO-quorvane-server [--size WxH] [--rounds N]
+Usage: web_sound_perf.py PATH-TO-quorvane-server [--size WxH] [--rounds N] [--scroll SECONDS]
 """
 import argparse
 import fcntl
@@ -17,6 +17,7 @@ import functools
 import http.server
 import math
 import os
+import signal
 import statistics
 import struct
 import sys
@@ -36,6 +37,7 @@ ap = argparse.ArgumentParser()
 ap.add_argument('server')
 ap.add_argument('--size', default='640x480')
 ap.add_argument('--rounds', type=int, default=15)
+ap.add_argument('--scroll', type=float, default=10)
 args = ap.parse_args()
 W, H = map(int, args.size.split('x'))
 
@@ -81,6 +83,12 @@ def percentile(values, q):
     return values[min(len(values) - 1, int(round(q * (len(values) - 1))))]
 
 
+def summary(values):
+    if not values:
+        return 'none measured'
+    return 'median %.0f ms, p95 %.0f ms, max %.0f ms' % (statistics.median(values), percentile(values, 0.95), max(values))
+
+
 def cpu_seconds(pid):
     with open('/proc/%d/stat' % pid) as f:
         fields = f.read().rsplit(')', 1)[1].split()
@@ -118,6 +126,8 @@ toml = ('[[app]]\nname = "Webb"\nkind = "web"\nhome = "%sa.html"\n'
         '[[app]]\nname = "Spelare"\nkind = "program"\n'
         'command = ["sh", "-c", "exec pacat --raw --rate=48000 --channels=2 --format=s16le --latency-msec=10 %s"]\n'
         % (base, fifo))
+# Terminated like interrupted: the finally below ends the server, which ends its browser and X server.
+signal.signal(signal.SIGTERM, signal.default_int_handler)
 server = Server(args.server, toml)
 try:
     c = Probe(server.port, name='PERF', size=(W, H))
@@ -134,15 +144,14 @@ try:
         c.send(WEB_ADDRESS, b'\0' + (base + name + '.html').encode())
         if c.pump(10, until=lambda: c.corner == want[name]):
             page_ms.append((c.corner_at - sent) * 1000)
-    print('page: WebAddress -> first frame of the new page, %d of %d pages: median %.0f ms, p95 %.0f ms, max %.0f ms'
-          % (len(page_ms), args.rounds, statistics.median(page_ms), percentile(page_ms, 0.95), max(page_ms)))
+    print('page: WebAddress -> first frame of the new page, %d of %d pages: %s' % (len(page_ms), args.rounds, summary(page_ms)))
 
     c.send(WEB_ADDRESS, b'\0' + (base + 'long.html').encode())
     c.pump(5)
     c.send(MOUSE_POS, struct.pack('<HH', W // 2, H // 2))
     pids = descendants(server.proc.pid)
     frames0, server0, tree0, t0 = c.frames, cpu_seconds(server.proc.pid), tree_cpu(pids), time.time()
-    for i in range(100):
+    for i in range(max(1, int(args.scroll * 10))):
         c.send(WHEEL, struct.pack('<h', -120))
         c.pump(0.1)
     seconds = time.time() - t0
@@ -191,9 +200,10 @@ try:
         if heard and heard[0] - start < 0.9:
             delays.append((heard[0] - start) * 1000)
     print('sound delays (ms):', ' '.join('%.0f' % d for d in delays))
-    print('sound: tone written -> first AudioData with it, %d of %d tones: median %.0f ms, p95 %.0f ms, max %.0f ms'
-          % (len(delays), len(starts), statistics.median(delays), percentile(delays, 0.95), max(delays)))
+    print('sound: tone written -> first AudioData with it, %d of %d tones: %s' % (len(delays), len(starts), summary(delays)))
     s.close()
+    if not page_ms or not delays:
+        sys.exit('web_sound_perf: nothing measured for the page or the sound')
 finally:
     server.stop()
     httpd.shutdown()
