@@ -15,14 +15,16 @@ namespace {
 
 // Keys a file may hold; anything else is most likely a typing error.
 const std::set<std::string> TOP_KEYS = {"listen", "key", "keep_sessions", "quality", "user", "app"};
-const std::set<std::string> APP_KEYS = {"name", "kind", "command", "display", "title", "home", "search"};
+const std::set<std::string> APP_KEYS = {"name", "kind", "command", "display", "title", "home", "search",
+                                      "host", "port", "app", "pointer"};
 
 struct Kind {
     const char* name;
     AppKind kind;
 };
 const Kind KINDS[] = {{"program", AppKind::Program}, {"screen", AppKind::Screen}, {"window", AppKind::Window},
-                      {"web", AppKind::Web},         {"demo", AppKind::Demo}};
+                      {"web", AppKind::Web},         {"demo", AppKind::Demo},
+                      {"moonlight", AppKind::Moonlight}};
 
 // Collects the first problem with its line.
 class Checker {
@@ -64,6 +66,22 @@ private:
     std::string error_;
 };
 
+bool read_moonlight(Checker& c, const toml::table& t, const std::string& context, AppEntry* e) {
+    if (!c.text(t, "host", true, context, &e->host) || !c.text(t, "app", false, context, &e->host_app)) return false;
+    if (const toml::node* node = t.get("port")) {
+        const auto* port = node->as_integer();
+        if (!port || port->get() < 1 || port->get() > 65535)
+            return c.fail(node->source(), context + "'port' must be a port number, 1 to 65535");
+        e->port = int(port->get());
+    }
+    std::string pointer = "absolute";
+    if (!c.text(t, "pointer", false, context, &pointer)) return false;
+    if (pointer != "absolute" && pointer != "locked")
+        return c.fail(t.get("pointer")->source(), context + "'pointer' must be \"locked\" or \"absolute\"");
+    e->locked_pointer = pointer == "locked";
+    return true;
+}
+
 bool read_app(Checker& c, const toml::table& t, uint16_t id, AppEntry* e) {
     std::string context = "[[app]] number " + std::to_string(id) + ": ";
     e->id = id;
@@ -77,7 +95,7 @@ bool read_app(Checker& c, const toml::table& t, uint16_t id, AppEntry* e) {
         if (kind == k.name) e->kind = k.kind, found = true;
     if (!found)
         return c.fail(t.get("kind")->source(),
-                      context + "unknown kind '" + kind + "' (program, screen, window, web or demo)");
+                      context + "unknown kind '" + kind + "' (program, screen, window, web, demo or moonlight)");
     switch (e->kind) {
     case AppKind::Program: {
         const toml::node* node = t.get("command");
@@ -101,6 +119,8 @@ bool read_app(Checker& c, const toml::table& t, uint16_t id, AppEntry* e) {
         return c.text(t, "home", true, context, &e->home) && c.text(t, "search", false, context, &e->search);
     case AppKind::Demo:
         return true;
+    case AppKind::Moonlight:
+        return read_moonlight(c, t, context, e);
     }
     return true;
 }
@@ -118,6 +138,7 @@ uint8_t menu_kind(AppKind kind) {
     case AppKind::Window: return 2;
     case AppKind::Web: return 3;
     case AppKind::Demo: return 0;
+    case AppKind::Moonlight: return 4;
     }
     return 0;
 }

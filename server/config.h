@@ -8,12 +8,17 @@
 //
 //   [[app]]                     one per menu entry, in menu order; id = position, from 1
 //   name = "Terminal"           menu text (UTF-8)
-//   kind = "program"            program | screen | window | web | demo
+//   kind = "program"            program | screen | window | web | demo | moonlight
 //   command = ["xterm"]         program: argv, run in a private X server
 //   display = ":0"              screen, window: an existing X display
 //   title = "Mousepad"          window: first top-level window whose title contains this
 //   home = "https://..."        web: first page
 //   search = "https://...%s"    web, optional: where text that is not an address goes
+//   host = "192.168.1.20"       moonlight: the game stream host's address
+//   port = 47989                moonlight, optional: its HTTP port
+//   app = "Desktop"             moonlight, optional: the host's app; without
+//                               it every app of the host is an entry "NAME: APP"
+//   pointer = "locked"          moonlight, optional: "locked" (relative mouse) or "absolute"
 #ifndef QV_SERVER_CONFIG_H
 #define QV_SERVER_CONFIG_H
 
@@ -23,7 +28,7 @@
 
 namespace qvs {
 
-enum class AppKind { Program, Screen, Window, Web, Demo };
+enum class AppKind { Program, Screen, Window, Web, Demo, Moonlight };
 
 // True for entries that start programs for a client (not the demo, not an
 // existing display's screen or window).
@@ -40,6 +45,10 @@ struct AppEntry {
     std::string display;               // screen, window
     std::string title;                 // window
     std::string home, search;          // web
+    std::string host;                  // moonlight: address of the game stream host
+    int port = 47989;                  // moonlight: its HTTP port
+    std::string host_app;              // moonlight: the host's app; empty: any (the menu lists them)
+    bool locked_pointer = false;       // moonlight: relative mouse instead of an absolute pointer
 };
 
 // FileSettings::quality for quality = "auto".

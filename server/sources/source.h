@@ -15,6 +15,7 @@ namespace qvs {
 // What a stream is sent as, from the client's Hello.
 struct StreamFormat {
     int width = 640, height = 480;
+    int fps = 30;      // frames per second the client asked for
     int rate = 0;      // sound sample rate; 0: no sound
     int channels = 2;
 };
@@ -69,6 +70,11 @@ public:
     // the window closed, the display went away), a Swedish status text for
     // the client that says so.
     virtual std::string ended() { return std::string(); }
+
+    // False while the source is still getting ready (pairing with a game
+    // stream host, which waits for a person): the connection then passes
+    // only its texts on and watches ended(), and calls nothing else.
+    virtual bool ready() { return true; }
 
     // StreamState pointer mode: 1 absolute pointer, 0 locked relative mouse.
     virtual uint8_t pointer_mode() const { return 1; }
