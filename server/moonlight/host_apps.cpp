@@ -39,7 +39,7 @@ std::vector<std::string> HostApps::known(const std::string& host, int port) {
                 ok = api.server_info(&info) == Reach::Ok && info.paired &&
                      api.app_list(&apps, &message) == Reach::Ok;
             }
-            std::lock_guard<std::mutex> hold(lock_);
+            std::lock_guard<std::mutex> done_hold(lock_);
             Entry& done = entry(host, port);
             done.fetching = false;
             done.fetched_ms = now_ms();

@@ -2,6 +2,7 @@
 
 #include "server/sources/demo_source.h"
 #include "server/log.h"
+#include "server/moonlight/moonlight_source.h"
 #include "server/sources/x_source.h"
 
 namespace qvs {
@@ -24,6 +25,8 @@ std::unique_ptr<Source> open_source(const AppEntry& entry, Workspace& workspace,
         s->set_sound(record_sound(desktop_sound_server(), format.rate, format.channels));
         return s;
     }
+    case AppKind::Moonlight:
+        return std::unique_ptr<Source>(new MoonlightSource(entry, format));
     case AppKind::Program:
     case AppKind::Web: {
         std::shared_ptr<AppSession> session = workspace.session(entry, format, error);

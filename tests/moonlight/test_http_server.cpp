@@ -1,0 +1,106 @@
+#include "tests/moonlight/test_http_server.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <openssl/pem.h>
+#include <openssl/ssl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <thread>
+
+namespace qvs {
+
+namespace {
+
+int accept_any(int, X509_STORE_CTX*) { return 1; }
+
+SSL_CTX* tls_context(const std::string& cert_pem, const std::string& key_pem) {
+    SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
+    BIO* c = BIO_new_mem_buf(cert_pem.data(), int(cert_pem.size()));
+    BIO* k = BIO_new_mem_buf(key_pem.data(), int(key_pem.size()));
+    X509* cert = PEM_read_bio_X509(c, nullptr, nullptr, nullptr);
+    EVP_PKEY* key = PEM_read_bio_PrivateKey(k, nullptr, nullptr, nullptr);
+    SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
+    SSL_CTX_use_certificate(ctx, cert);
+    SSL_CTX_use_PrivateKey(ctx, key);
+    SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT, accept_any);
+    X509_free(cert);
+    EVP_PKEY_free(key);
+    BIO_free(c);
+    BIO_free(k);
+    return ctx;
+}
+
+void answer(int fd, SSL_CTX* tls, const TestHandler& handler) {
+    SSL* ssl = nullptr;
+    TestRequest request;
+    if (tls) {
+        ssl = SSL_new(tls);
+        SSL_set_fd(ssl, fd);
+        if (SSL_accept(ssl) != 1) {
+            SSL_free(ssl);
+            return (void)::close(fd);
+        }
+        request.https = true;
+        if (X509* peer = SSL_get1_peer_certificate(ssl)) {
+            BIO* bio = BIO_new(BIO_s_mem());
+            PEM_write_bio_X509(bio, peer);
+            char* data = nullptr;
+            long n = BIO_get_mem_data(bio, &data);
+            request.peer_cert.assign(data, size_t(n));
+            BIO_free(bio);
+            X509_free(peer);
+        }
+    }
+    std::string head;
+    char buf[2048];
+    while (head.find("\r\n\r\n") == std::string::npos && head.size() < 65536) {
+        int n = ssl ? SSL_read(ssl, buf, sizeof buf) : int(::read(fd, buf, sizeof buf));
+        if (n <= 0) break;
+        head.append(buf, size_t(n));
+    }
+    // "GET /path?a=1&b=2 HTTP/1.1"
+    size_t start = head.find(' ') + 1, end = head.find(' ', start);
+    std::string target = head.substr(start, end == std::string::npos ? 0 : end - start);
+    size_t q = target.find('?');
+    request.path = target.substr(0, q);
+    for (size_t at = q; at != std::string::npos && at < target.size();) {
+        size_t next = target.find('&', at + 1), eq = target.find('=', at + 1);
+        if (eq != std::string::npos && eq < next) request.query[target.substr(at + 1, eq - at - 1)] =
+            target.substr(eq + 1, next == std::string::npos ? std::string::npos : next - eq - 1);
+        at = next;
+    }
+    std::string body = handler(request);
+    if (!body.empty()) {
+        std::string reply = "HTTP/1.1 200 OK\r\nContent-Type: application/xml\r\nContent-Length: " +
+                            std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+        if (ssl) SSL_write(ssl, reply.data(), int(reply.size()));
+        else if (::write(fd, reply.data(), reply.size()) < 0) {}
+    }
+    if (ssl) {
+        SSL_shutdown(ssl);
+        SSL_free(ssl);
+    }
+    ::close(fd);
+}
+
+}  // namespace
+
+int serve_http(const TestHandler& handler, const std::string& cert_pem, const std::string& key_pem) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 16) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+        return 0;
+    SSL_CTX* tls = cert_pem.empty() ? nullptr : tls_context(cert_pem, key_pem);
+    std::thread([fd, tls, handler] {
+        for (int c; (c = ::accept(fd, nullptr, nullptr)) >= 0;) std::thread(answer, c, tls, handler).detach();
+    }).detach();
+    return ntohs(a.sin_port);
+}
+
+}  // namespace qvs
