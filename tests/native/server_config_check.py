@@ -41,7 +41,9 @@ for toml, line, words in [
         ('keep_sessions = "10"\n' + demo, 1, "'keep_sessions' must be"),
         ('key = 5\n' + demo, 1, "'key' must be a text"),
         ('quality = 0\n' + demo, 1, "'quality' must be"), ('listen = "nowhere"\n' + demo, 1, "'listen' must be"),
-        ('lyssna = "x"\n' + demo, 1, "unknown key 'lyssna'"), ('key = "k"\n', 1, 'no [[app]]')]:
+        ('lyssna = "x"\n' + demo, 1, "unknown key 'lyssna'"), (x + '"moonlight"\n', 4, "missing key 'host'"),
+        (x + '"moonlight"\nhost = "h"\nport = 0\n', 8, "'port' must be a port number"),
+        (x + '"moonlight"\nhost = "h"\npointer = "fast"\n', 8, "'pointer' must be"), ('key = "k"\n', 1, 'no [[app]]')]:
     code, err = run(toml)
     check('bad file (%s) stops with its line' % words, code == 2 and f'bad.toml:{line}: ' in err and words in err, err)
 code, err = run(demo, '--config', '/nonexistent/server.toml')
