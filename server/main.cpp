@@ -11,6 +11,7 @@
 #include "server/config.h"
 #include "server/net/frame_pacer.h"
 #include "server/net/server.h"
+#include "server/sessions/menu.h"
 #include "server/sessions/user_account.h"
 
 namespace {
@@ -263,6 +264,8 @@ int main(int argc, char** argv) {
     qvs::log_line("listening on %s:%d, %zu menu entries from %s%s, quality %s", address.c_str(), bound,
                   config.apps.size(), config_path.empty() ? "the built-in menu" : config_path.c_str(),
                   config.require_key ? ", key required" : "", quality.c_str());
+    // The first clients' menus then list the apps of game stream hosts.
+    qvs::current_menu(config.apps);
     if (print_port || port == 0) {
         std::printf("%d\n", bound);
         std::fflush(stdout);

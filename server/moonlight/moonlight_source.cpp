@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "server/log.h"
+#include "server/protocol.h"
 #include "server/moonlight/host_apps.h"
 #include "server/moonlight/pairing.h"
 #include "server/moonlight/pairing_crypto.h"
@@ -16,7 +17,7 @@ namespace {
 
 // How long the PIN waits for a person at the host.
 const long PAIRING_TIMEOUT_MS = 120000;
-const uint8_t SLOT_STATUS = 0, SLOT_PIN = 4;
+const uint8_t SLOT_STATUS = 0, SLOT_PIN = TEXT_SLOT_PIN;
 
 }  // namespace
 

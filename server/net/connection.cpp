@@ -120,7 +120,9 @@ void Connection::handle(uint8_t type, const uint8_t* p, uint32_t length) {
         if (length >= 2) on_launch(read_u16(p));
         return;
     case MSG_MENU_REQUEST:
-        if (phase_ == STREAMING) {
+        if (phase_ == STARTING) {
+            back_to_menu("Tillbaka i menyn.");
+        } else if (phase_ == STREAMING) {
             const AppEntry& entry = stream_.entry();
             back_to_menu(entry.kind == AppKind::Program || entry.kind == AppKind::Web
                              ? "Tillbaka i menyn. " + entry.name + " väntar på dig."
@@ -146,7 +148,11 @@ void Connection::handle(uint8_t type, const uint8_t* p, uint32_t length) {
 }
 
 void Connection::produce(int64_t now) {
-    if (phase_ != STREAMING) return;
+    if (phase_ == STARTING) {
+        stream_.pass_texts();
+        if (stream_.source().ready()) begin_streaming();
+    }
+    if (phase_ != STREAMING && phase_ != STARTING) return;
     std::string gone = stream_.source().ended();
     if (!gone.empty()) {
         const AppEntry& entry = stream_.entry();
@@ -155,6 +161,7 @@ void Connection::produce(int64_t now) {
         back_to_menu(gone);
         return;
     }
+    if (phase_ == STARTING) return;
     Stream::Result result = stream_.produce(now);
     if (out_.overflowed()) end(NOT_READING);
     if (result == Stream::FRAME_TOO_BIG) end("a frame grew beyond the largest message");
@@ -171,6 +178,7 @@ bool Connection::wait(int64_t now) {
     int64_t wake = now + 200;
     if (phase_ == AWAIT_HELLO || phase_ == CLOSING) wake = std::min(wake, phase_deadline_);
     if (hello_waiting_) wake = std::min(wake, hello_retry_);
+    if (phase_ == STARTING) wake = std::min(wake, now + 50);  // its texts, soon after they come
     wake = std::min(wake, last_input_ + config_.idle_timeout_ms);
     pollfd p[2] = {{fd_, short((hello_waiting_ ? 0 : POLLIN) | (out_.empty() ? 0 : POLLOUT)), 0}, {-1, POLLIN, 0}};
     if (phase_ == STREAMING) {

@@ -10,6 +10,8 @@
 //   LaunchApp id             -> ServerText "Startar ...", then StreamSetup,
 //                               texts, StreamState 1, VideoFrames (at most
 //                               `window` unacknowledged) and AudioData
+//                               (an entry that must pair first: its texts,
+//                               the PIN in slot 4, while the menu stays)
 //   FrameAck n               (covers every frame up to n)
 //   MenuRequest              -> StreamState 0, status (programs keep running)
 //   Ping t                   -> Pong t, ahead of everything not yet begun
@@ -43,7 +45,9 @@ public:
     void run();
 
 private:
-    enum Phase { AWAIT_HELLO, MENU, STREAMING, CLOSING };
+    // STARTING: an entry is getting ready (pairing with a game stream host
+    // waits for a person); the menu stays up meanwhile.
+    enum Phase { AWAIT_HELLO, MENU, STARTING, STREAMING, CLOSING };
 
     // --- I/O (connection.cpp) ----------------------------------------
     bool read_input();       // false: the client left or the link failed
@@ -62,7 +66,10 @@ private:
     // --- Greeting and menu (connection_menu.cpp) ---------------------
     void on_hello();
     void on_launch(uint16_t id);
+    void begin_streaming();
+    void close_stream();
     void back_to_menu(const std::string& status);
+    void send_menu();
 
     int fd_;
     const ServerConfig& config_;
@@ -87,6 +94,7 @@ private:
     StreamFormat format_;
     int fps_ = 30;
     std::shared_ptr<Workspace> workspace_;
+    std::vector<AppEntry> menu_;  // as this client was last sent it
 
     Stream stream_;  // after out_, which it writes to
 };

@@ -6,6 +6,7 @@
 #include "server/log.h"
 #include "server/net/connection.h"
 #include "server/net/key_gate.h"
+#include "server/sessions/menu.h"
 
 namespace qvs {
 
@@ -43,23 +44,22 @@ void Connection::on_hello() {
     format_.channels = hello_.channels == 1 ? 1 : 2;
     workspace_ = Workspaces::instance().attach(hello_.name, hello_.key);
     phase_ = MENU;
-    std::vector<MenuItem> items;
-    for (const AppEntry& e : config_.apps) items.push_back({e.id, menu_kind(e.kind), e.name});
-    queue(make_app_list(items));
+    menu_ = current_menu(config_.apps);
+    send_menu();
     std::string name = hello_.name.empty() ? std::string("du") : utf8_cut(hello_.name, 31);
     queue(make_server_text(0, "Välkommen, " + name + "! Välj med pilarna och Enter."));
 }
 
 void Connection::on_launch(uint16_t id) {
     const AppEntry* entry = nullptr;
-    for (const AppEntry& e : config_.apps)
+    for (const AppEntry& e : menu_)
         if (e.id == id) entry = &e;
     if (!entry) {
         log_line("#%d: launch of unknown id %u", number_, id);
         queue(make_server_text(0, "Det finns inget program med nummer " + std::to_string(id) + "."));
         return;
     }
-    if (phase_ == STREAMING) stream_.close();
+    close_stream();
     log_line("#%d: launch %u \"%s\"", number_, id, loggable(entry->name).c_str());
     // Starting a program takes a moment: say so first.
     queue(make_server_text(0, "Startar " + entry->name + " ..."));
@@ -72,6 +72,15 @@ void Connection::on_launch(uint16_t id) {
         queue(make_server_text(0, error));
         return;
     }
+    if (!stream_.source().ready()) {
+        phase_ = STARTING;
+        return;
+    }
+    begin_streaming();
+}
+
+void Connection::begin_streaming() {
+    const AppEntry* entry = &stream_.entry();
     queue(make_stream_setup(uint16_t(format_.width), uint16_t(format_.height), format_.rate,
                             uint8_t(format_.channels), entry->name));
     queue(make_server_text(0, entry->name + " körs. F9 = tillbaka till menyn."));
@@ -84,12 +93,32 @@ void Connection::on_launch(uint16_t id) {
                           : "off");
 }
 
+void Connection::close_stream() {
+    // A PIN shown for a pairing that ends unfinished would linger.
+    if (phase_ == STARTING) queue(make_server_text(TEXT_SLOT_PIN, ""));
+    if (phase_ == STARTING || phase_ == STREAMING) stream_.close();
+}
+
+void Connection::send_menu() {
+    std::vector<MenuItem> items;
+    for (const AppEntry& e : menu_) items.push_back({e.id, menu_kind(e.kind), e.name});
+    queue(make_app_list(items));
+}
+
 void Connection::back_to_menu(const std::string& status) {
     log_line("#%d: back to the menu", number_);
-    stream_.close();
+    close_stream();
     // Sound not yet begun on the wire is of no use any more.
     out_.drop_unsent_audio();
     phase_ = MENU;
+    // A game stream host's apps may have become known meanwhile.
+    std::vector<AppEntry> menu = current_menu(config_.apps);
+    bool changed = menu.size() != menu_.size();
+    for (size_t i = 0; !changed && i < menu.size(); i++) changed = menu[i].id != menu_[i].id || menu[i].name != menu_[i].name;
+    if (changed) {
+        menu_ = menu;
+        send_menu();
+    }
     queue(make_stream_state(0, 1, 0));
     queue(make_server_text(0, status));
 }

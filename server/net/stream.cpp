@@ -125,10 +125,14 @@ void Stream::send_audio() {
     }
 }
 
-Stream::Result Stream::produce(int64_t now) {
+void Stream::pass_texts() {
     uint8_t slot = 0;
     std::string text;
     while (source_->next_text(&slot, &text)) out_.push(make_server_text(slot, text), OUT_CONTROL);
+}
+
+Stream::Result Stream::produce(int64_t now) {
+    pass_texts();
     if (format_.rate) send_audio();
     if (!room_for_frame() || now < next_grab_ms()) return GOING;
     Result result = send_frame(now);

@@ -52,6 +52,9 @@ public:
     void acked(uint32_t id);
     void frame_sent(uint32_t id);
 
+    // The source's texts for the client, passed on.
+    void pass_texts();
+
     enum Result { GOING, FRAME_TOO_BIG, FRAME_LIMIT };
     // Texts, sound and, when it is time and there is room, a frame.
     // FRAME_LIMIT: the configured number of frames went out; the stream is
