@@ -36,7 +36,7 @@ if(qv_unit_tests)
                        PROPERTIES ENVIRONMENT "QV_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
 endif()
 
-foreach(extra server tests/moonlight bench fuzz tests/e2e)
+foreach(extra server tests/moonlight bench fuzz tests/e2e package/linux)
   if(EXISTS ${CMAKE_SOURCE_DIR}/${extra}/CMakeLists.txt)
     add_subdirectory(${extra})
   endif()

@@ -26,6 +26,14 @@ ctest --test-dir build/win --output-on-failure -j "$jobs" --repeat until-pass:3
 # ... and of those that run quorvane.exe under Wine.
 bash scripts/perf/smoke.sh wine
 
+# --- The Debian package (package helper) -----------------------------------
+# quorvane-server_<version>_amd64.deb, with the zip just made, checked as a
+# user meets it: installed into this machine, run, then purged again.
+cmake -S . -B build/native -DCMAKE_INSTALL_PREFIX=/usr
+rm -rf build/deb
+cpack -G DEB --config build/native/CPackConfig.cmake -B "$PWD/build/deb"
+python3 package/linux/check_deb.py build/deb/quorvane-server_*_amd64.deb .
+
 # --- Short fuzzing (fuzz helper) ------------------------------------------
 # Every fuzz target (clang, libFuzzer, ASan, UBSan) for 12 s on its corpus;
 # any fault fails the run. The long run is one command: bash scripts/fuzz.sh 600
