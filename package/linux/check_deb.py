@@ -74,7 +74,8 @@ server = subprocess.Popen(as_user + ['--listen', '127.0.0.1:0'], env=env, cwd=ST
 try:
     c = connect(int(server.stdout.readline() or 0))
     check('the menu: the terminal and the demo', c.apps == [(1, 0, 'Terminal'), (2, 0, 'Demo')], c.apps)
-    check('the demo streams', c.launch(2) and c.frames > 10)
+    streaming, shown = c.launch(2), list(c.pixels)
+    check('the demo streams, moving', streaming and c.pump(10, lambda: c.frames >= 10 and c.pixels != shown))
     c.send(MENU)
     check('a terminal runs as quorvane and streams', c.pump(5, lambda: c.states[-1:] == [0]) and c.launch(1, 30))
 finally:
