@@ -1,6 +1,9 @@
 // The server's smaller parts: message builders and the Hello reader, the
-// capture's scaler, typed web addresses, and the demo's scenes.
+// output queue, the capture's scaler, typed web addresses, and the demo's scenes.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <string>
@@ -11,6 +14,7 @@
 #include "server/sources/demo.h"
 #include "server/protocol.h"
 #include "server/encode/scale.h"
+#include "server/net/output_queue.h"
 #include "server/sessions/web_address.h"
 
 namespace {
@@ -40,6 +44,38 @@ TEST(ServerProtocol, TextsAreCutAtCharacterBoundariesAndHelloReadFromFixedFields
     EXPECT_EQ(h.name + "/" + h.key, "WIN/" + std::string(32, 'k'));
     EXPECT_EQ(qvs::parse_hello(p, 79, &h), 0);
     EXPECT_EQ((p[0] = 'X', qvs::parse_hello(p, 80, &h)), 0);
+}
+
+TEST(ServerOutput, APeerGetsWholeMessagesInOrderWithoutSoundDroppedBeforeItBegan) {
+    int fds[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    fcntl(fds[0], F_SETFL, O_NONBLOCK);
+    qvs::Bytes control = {'C'}, frame(1 << 20, 'V'), pong = {'P'}, sound = {'S'}, late = {'L'};
+    qvs::OutputQueue q;
+    q.push(control, qvs::OUT_CONTROL);
+    q.push(frame, qvs::OUT_VIDEO, 7);
+    q.push(sound, qvs::OUT_AUDIO);
+    q.push(sound, qvs::OUT_AUDIO);
+    std::string error, seen, frames;
+    auto sent = [&](uint32_t id) { frames += std::to_string(id) + " "; };
+    ASSERT_TRUE(q.flush(fds[0], sent, &error));  // the socket takes part of the frame
+    q.push_urgent(pong);  // after the frame begun, before the sound
+    q.drop_unsent_audio();
+    q.push(late, qvs::OUT_AUDIO);
+    EXPECT_EQ(frames + std::to_string(q.video_frames()) + " " + std::to_string(q.audio_bytes()), "1 1");
+    char buf[65536];
+    for (ssize_t n; !q.empty() && q.flush(fds[0], sent, &error);)
+        while ((n = recv(fds[1], buf, sizeof buf, MSG_DONTWAIT)) > 0) seen.append(buf, size_t(n));
+    for (ssize_t n; (n = recv(fds[1], buf, sizeof buf, MSG_DONTWAIT)) > 0;) seen.append(buf, size_t(n));
+    EXPECT_EQ(seen, "C" + std::string(1 << 20, 'V') + "PL");
+    EXPECT_EQ(frames + std::to_string(q.video_frames() + q.audio_bytes() + q.bytes_sent()),
+              "7 " + std::to_string(seen.size()));
+    close(fds[0]), close(fds[1]);
+    q.push(qvs::Bytes(16u << 20, 0), qvs::OUT_VIDEO);  // a backlog of exactly its limit is kept
+    EXPECT_FALSE(q.overflowed());
+    q.push(qvs::Bytes(1, 0), qvs::OUT_CONTROL);
+    EXPECT_TRUE(q.overflowed());
+    EXPECT_FALSE(q.flush(fds[0], sent, &error) || error.empty());
 }
 
 TEST(ServerDemo, ScenesDrawInsideOddSizedPictures) {
