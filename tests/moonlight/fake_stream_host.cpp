@@ -1,20 +1,451 @@
-// Placeholder until the host streams: it binds nothing and sends nothing.
+// The stream half of the GameStream test host. One thread does everything:
+// answers RTSP, services ENet, and sends an H.264 frame every 1/fps s and an
+// Opus packet every 5 ms to wherever the pings came from. Packet layouts,
+// sealing and parity come from the product's own code.
 #include "tests/moonlight/fake_stream_host.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/opt.h>
+}
+#include <arpa/inet.h>
+#include <enet/enet.h>
+#include <opus/opus_multistream.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+#include <thread>
+
+#include "server/log.h"
+#include "server/moonlight/byte_order.h"
+#include "server/moonlight/control_message.h"
+#include "server/moonlight/input_packet.h"
+#include "server/moonlight/reed_solomon.h"
+#include "server/moonlight/video_packet.h"
 
 namespace qvs {
 
-struct FakeStreamHost::Parts {};
+namespace {
 
-uint32_t fake_frame_colour(uint32_t) { return 0; }
-FakeStreamHost::FakeStreamHost(const FakeStreamOptions&) : parts_(new Parts) {}
-FakeStreamHost::~FakeStreamHost() = default;
-int FakeStreamHost::rtsp_port() const { return 0; }
-void FakeStreamHost::launch(const FakeLaunch&) {}
-void FakeStreamHost::quit() {}
-void FakeStreamHost::vanish() {}
-bool FakeStreamHost::streaming() const { return false; }
-std::string FakeStreamHost::running_app_state() const { return "SUNSHINE_SERVER_FREE"; }
-std::vector<std::string> FakeStreamHost::input_events() const { return {}; }
-int FakeStreamHost::idr_requests() const { return 0; }
+const char PING_PAYLOAD[] = "0123456789ABCDEF";
+const uint32_t CONNECT_DATA = 0x1234567;
+
+int udp_socket(sockaddr_in* bound) {
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    bound->sin_family = AF_INET;
+    bound->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof *bound;
+    bind(fd, reinterpret_cast<sockaddr*>(bound), len);
+    getsockname(fd, reinterpret_cast<sockaddr*>(bound), &len);
+    return fd;
+}
+
+// Where a stream's pings came from: the host sends there.
+struct Peer {
+    sockaddr_in address{};
+    bool known = false;
+    void take_ping(int fd) {
+        uint8_t b[64];
+        sockaddr_in from{};
+        socklen_t len = sizeof from;
+        ssize_t n = recvfrom(fd, b, sizeof b, 0, reinterpret_cast<sockaddr*>(&from), &len);
+        if ((n == 20 && std::memcmp(b, PING_PAYLOAD, 16) == 0) || (n == 4 && std::memcmp(b, "PING", 4) == 0)) {
+            if (!known) address = from;
+            known = true;
+        }
+    }
+    void send(int fd, const uint8_t* data, size_t n) const {
+        sendto(fd, data, n, 0, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    }
+};
+
+// The input log's line for one input packet, "" for a malformed one.
+std::string describe_input(const std::vector<uint8_t>& p) {
+    if (p.size() < 8 || get_be32(p.data()) != p.size() - 4) return "";
+    uint32_t magic = get_le32(&p[4]);
+    const uint8_t* b = &p[8];
+    size_t n = p.size() - 8;
+    auto s16 = [&](size_t at) { return int(int16_t(get_be16(b + at))); };
+    auto l16 = [&](size_t at) { return int(int16_t(get_le16(b + at))); };
+    char line[160];
+    if ((magic == INPUT_KEY_DOWN || magic == INPUT_KEY_UP) && n == 6)
+        snprintf(line, sizeof line, "key %s vk=0x%02X mods=0x%02X", magic == INPUT_KEY_DOWN ? "down" : "up", b[1],
+                 b[3]);
+    else if (magic == INPUT_TEXT && n <= 32)
+        return "text " + std::string(reinterpret_cast<const char*>(b), n);
+    else if (magic == INPUT_MOUSE_REL && n == 4)
+        snprintf(line, sizeof line, "mouse rel %d %d", s16(0), s16(2));
+    else if (magic == INPUT_MOUSE_ABS && n == 10)
+        snprintf(line, sizeof line, "mouse abs %d %d %d %d", s16(0), s16(2), s16(6), s16(8));
+    else if ((magic == INPUT_BUTTON_DOWN || magic == INPUT_BUTTON_UP) && n == 1)
+        snprintf(line, sizeof line, "button %s %d", magic == INPUT_BUTTON_DOWN ? "down" : "up", b[0]);
+    else if (magic == INPUT_SCROLL && n == 6)
+        snprintf(line, sizeof line, "scroll %d", s16(0));
+    else if (magic == INPUT_CONTROLLER && n == 26)
+        snprintf(line, sizeof line, "pad %d mask=0x%X buttons=0x%X lt=%d rt=%d lx=%d ly=%d rx=%d ry=%d", l16(2),
+                 get_le16(b + 4), get_le16(b + 8) | get_le16(b + 22) << 16, b[10], b[11], l16(12), l16(14), l16(16),
+                 l16(18));
+    else
+        return "";
+    return line;
+}
+
+}  // namespace
+
+uint32_t fake_frame_colour(uint32_t frame) {
+    static const uint32_t COLOURS[] = {0xFF0000, 0x00FF00, 0x0000FF, 0xFFFF00, 0xFFFFFF};
+    return COLOURS[(frame / 15) % 5];
+}
+
+struct FakeStreamHost::Parts {
+    FakeStreamOptions options;
+    int rtsp_fd = -1, video_fd = -1, audio_fd = -1, rtsp_port = 0;
+    ENetHost* enet = nullptr;
+    std::atomic<bool> stop{false}, quitting{false}, vanished{false}, running_app{false}, has_launch{false};
+    std::mutex lock;
+    FakeLaunch next{};                // under lock: the launch the next RTSP session takes
+    std::vector<std::string> events;  // under lock
+    std::atomic<int> idr_requests{0};
+    std::atomic<bool> flowing{false};
+    std::thread thread;
+
+    // The session (host thread only).
+    FakeLaunch session{};
+    int packet_size = 1392;
+    ENetPeer* peer = nullptr;
+    uint32_t control_sequence = 0;
+    Peer video, audio;
+    AVCodecContext* encoder = nullptr;
+    AVFrame* picture = nullptr;
+    AVPacket* packet = nullptr;
+    OpusMSEncoder* opus = nullptr;
+    uint32_t frame = 0, data_sent = 0;
+    uint16_t video_seq = 0, audio_seq = 0;
+    bool idr_next = true;
+    int64_t next_frame_ms = 0, next_audio_ms = 0;
+    double phase = 0;
+
+    void run();
+    void rtsp(int fd);
+    void start_session();
+    void end_session();
+    void control(const ENetEvent& event);
+    void send_frame();
+    void send_audio();
+    void log_input(const std::vector<uint8_t>& packet);
+};
+
+void FakeStreamHost::Parts::log_input(const std::vector<uint8_t>& p) {
+    std::string line = describe_input(p);
+    if (line.empty()) return;
+    std::lock_guard<std::mutex> hold(lock);
+    events.push_back(line);
+    if (!options.input_log.empty()) std::ofstream(options.input_log, std::ios::app) << line << "\n";
+}
+
+// One request per connection: headers to the blank line, then
+// Content-length bytes; the reply, then close. Without a pending launch the
+// connection is closed unanswered.
+void FakeStreamHost::Parts::rtsp(int listen_fd) {
+    int fd = accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) return;
+    std::string in;
+    char buffer[2048];
+    size_t body_at = std::string::npos, need = 0;
+    while (in.size() <= 2048) {
+        pollfd p{fd, POLLIN, 0};
+        ssize_t n = poll(&p, 1, 2000) == 1 ? recv(fd, buffer, sizeof buffer, 0) : -1;
+        if (n <= 0) break;
+        in.append(buffer, size_t(n));
+        if (body_at == std::string::npos && (body_at = in.find("\r\n\r\n")) != std::string::npos) {
+            body_at += 4;
+            size_t cl = in.find("Content-length: ");
+            need = cl < body_at ? size_t(std::atoi(in.c_str() + cl + 16)) : 0;
+        }
+        if (body_at != std::string::npos && in.size() >= body_at + need) break;
+    }
+    std::string reply, method = in.substr(0, in.find(' '));
+    size_t cseq_at = in.find("CSeq: ");
+    std::string cseq = cseq_at == std::string::npos ? "0" : std::to_string(std::atoi(in.c_str() + cseq_at + 6));
+    if (has_launch) {
+        reply = "RTSP/1.0 200 OK\r\nCSeq: " + cseq + "\r\n";
+        auto port_of = [](int fd2) {
+            sockaddr_in a{};
+            socklen_t l = sizeof a;
+            getsockname(fd2, reinterpret_cast<sockaddr*>(&a), &l);
+            return std::to_string(ntohs(a.sin_port));
+        };
+        if (method == "DESCRIBE") {
+            reply += "\r\na=x-ss-general.featureFlags:0\na=x-ss-general.encryptionSupported:1\n"
+                     "a=x-ss-general.encryptionRequested:1\na=fmtp:97 surround-params=21101\n";
+        } else if (method == "SETUP") {
+            reply += "Session: DEADBEEFCAFE;timeout = 90\r\n";
+            if (in.find("streamid=control") != std::string::npos)
+                reply += "Transport: server_port=" + std::to_string(enet->address.port) +
+                         "\r\nX-SS-Connect-Data: " + std::to_string(CONNECT_DATA) + "\r\n\r\n";
+            else
+                reply += "Transport: server_port=" +
+                         port_of(in.find("streamid=audio") != std::string::npos ? audio_fd : video_fd) +
+                         "\r\nX-SS-Ping-Payload: " + PING_PAYLOAD + "\r\n\r\n";
+        } else {
+            if (method == "ANNOUNCE") {
+                size_t at = in.find("x-nv-video[0].packetSize:");
+                if (at != std::string::npos) packet_size = std::atoi(in.c_str() + at + 25);
+                start_session();
+            }
+            reply += "\r\n";
+        }
+    }
+    if (!reply.empty()) send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
+    close(fd);
+}
+
+void FakeStreamHost::Parts::start_session() {
+    std::lock_guard<std::mutex> hold(lock);
+    session = next;
+    running_app = true;
+    frame = 0;
+    video_seq = audio_seq = 0;
+    idr_next = true;
+    video = audio = Peer();
+    avcodec_free_context(&encoder);
+    const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
+    encoder = avcodec_alloc_context3(codec);
+    encoder->width = session.width;
+    encoder->height = session.height;
+    encoder->pix_fmt = AV_PIX_FMT_YUV420P;
+    encoder->time_base = AVRational{1, session.fps};
+    encoder->gop_size = 1 << 30;
+    encoder->max_b_frames = 0;
+    encoder->flags |= AV_CODEC_FLAG_CLOSED_GOP | AV_CODEC_FLAG_LOW_DELAY;
+    av_opt_set(encoder->priv_data, "preset", "superfast", 0);
+    av_opt_set(encoder->priv_data, "tune", "zerolatency", 0);
+    av_opt_set(encoder->priv_data, "forced-idr", "1", 0);
+    avcodec_open2(encoder, codec, nullptr);
+    av_frame_free(&picture);
+    picture = av_frame_alloc();
+    picture->width = session.width;
+    picture->height = session.height;
+    picture->format = AV_PIX_FMT_YUV420P;
+    av_frame_get_buffer(picture, 0);
+}
+
+void FakeStreamHost::Parts::end_session() {
+    if (peer) enet_peer_disconnect_now(peer, 0);
+    peer = nullptr;
+    flowing = false;
+    video.known = audio.known = false;
+}
+
+void FakeStreamHost::Parts::control(const ENetEvent& e) {
+    if (e.type == ENET_EVENT_TYPE_CONNECT) {
+        if (e.data != CONNECT_DATA || peer) return enet_peer_reset(e.peer);
+        peer = e.peer;
+        control_sequence = 0;
+        has_launch = false;  // the launch is used up once its session is connected
+    } else if (e.type == ENET_EVENT_TYPE_DISCONNECT && e.peer == peer) {
+        peer = nullptr;  // the client left; the app keeps running
+        end_session();
+    } else if (e.type == ENET_EVENT_TYPE_RECEIVE) {
+        ControlMessage m;
+        if (open_control(session.rikey, 'C', e.packet->data, e.packet->dataLength, &m)) {
+            if (m.type == CONTROL_REQUEST_IDR) {
+                idr_next = true;
+                idr_requests++;
+            }
+            if (m.type == CONTROL_INPUT) log_input(m.payload);
+        }
+        enet_packet_destroy(e.packet);
+    }
+}
+
+// Sunshine's way: frame header + access unit cut into shards of
+// packetSize - 16 payload bytes, Reed-Solomon parity over whole datagrams
+// (20 %, at least 2), then the RTP fields, FEC info and frame number.
+void FakeStreamHost::Parts::send_frame() {
+    frame++;
+    uint32_t rgb = fake_frame_colour(frame);
+    int r = int(rgb >> 16), g = int(rgb >> 8 & 0xFF), b = int(rgb & 0xFF);
+    av_frame_make_writable(picture);
+    int y = (66 * r + 129 * g + 25 * b + 128) / 256 + 16, u = (-38 * r - 74 * g + 112 * b + 128) / 256 + 128,
+        v = (112 * r - 94 * g - 18 * b + 128) / 256 + 128;
+    for (int row = 0; row < session.height; row++) std::memset(picture->data[0] + row * picture->linesize[0], y, size_t(session.width));
+    for (int row = 0; row < session.height / 2; row++) {
+        std::memset(picture->data[1] + row * picture->linesize[1], u, size_t(session.width / 2));
+        std::memset(picture->data[2] + row * picture->linesize[2], v, size_t(session.width / 2));
+    }
+    picture->pts = frame;
+    picture->pict_type = idr_next ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+    picture->key_frame = idr_next;
+    idr_next = false;
+    if (avcodec_send_frame(encoder, picture) < 0 || avcodec_receive_packet(encoder, packet) < 0) return;
+    std::vector<uint8_t> stream = {1, 0, 0, uint8_t(packet->flags & AV_PKT_FLAG_KEY ? FRAME_TYPE_IDR : FRAME_TYPE_P), 0, 0, 0, 0};
+    // The access unit without its SEI units (x264's long version text).
+    const uint8_t* p = packet->data;
+    int size = packet->size;
+    for (int i = 0; i < size;) {
+        int end = i + 3;
+        while (end + 3 <= size && !(p[end] == 0 && p[end + 1] == 0 && p[end + 2] == 1)) end++;
+        if (end + 3 > size) end = size;
+        int start = i + 3 < size && p[i + 2] == 1 ? i + 3 : i + 4;
+        if (start < size && (p[start] & 0x1F) != 6) stream.insert(stream.end(), p + i, p + end);
+        i = end;
+    }
+    av_packet_unref(packet);
+    size_t chunk = size_t(packet_size) - 16, shard_size = size_t(packet_size) + 16;
+    int data = int((stream.size() + chunk - 1) / chunk), parity = parity_shards(data, 20, 2);
+    int percent = parity > parity_shards(data, 20, 0) ? 100 * parity / data : 20;
+    std::vector<uint8_t> shards(size_t(data + parity) * shard_size, 0);
+    std::vector<uint8_t*> rows;
+    for (int i = 0; i < data + parity; i++) rows.push_back(&shards[size_t(i) * shard_size]);
+    for (int i = 0; i < data; i++) {
+        VideoPacketHeader h;
+        h.packet_index = uint16_t(video_seq + i);
+        h.frame = frame;
+        h.flags = uint8_t(VIDEO_PIC_DATA | (i == 0 ? VIDEO_SOF : 0) | (i == data - 1 ? VIDEO_EOF : 0));
+        write_video_header(h, rows[size_t(i)]);
+        size_t at = size_t(i) * chunk, n = std::min(chunk, stream.size() - at);
+        std::memcpy(rows[size_t(i)] + VIDEO_HEADER_SIZE, &stream[at], n);
+    }
+    ReedSolomon(data, parity).encode(rows.data(), shard_size);
+    for (int i = 0; i < data + parity; i++) {
+        uint8_t* s = rows[size_t(i)];
+        uint8_t keep[12];
+        std::memcpy(keep, s + 16, 4);
+        std::memcpy(keep + 4, s + 24, 3);
+        VideoPacketHeader h;
+        h.sequence = video_seq++;
+        h.timestamp = frame * 90000u / unsigned(session.fps);
+        h.frame = frame;
+        h.data_shards = data;
+        h.shard = i;
+        h.fec_percent = percent;
+        write_video_header(h, s);
+        std::memcpy(s + 16, keep, 4);
+        std::memcpy(s + 24, keep + 4, 3);
+        bool drop = i < data && options.drop_every > 0 && ++data_sent % unsigned(options.drop_every) == 0;
+        if (!drop) video.send(video_fd, s, shard_size);
+    }
+    flowing = true;
+}
+
+// 5 ms of a 440 Hz tone, Opus in RTP.
+void FakeStreamHost::Parts::send_audio() {
+    int16_t pcm[240 * 2];
+    for (int i = 0; i < 240; i++, phase += 2 * M_PI * 440 / 48000)
+        pcm[2 * i] = pcm[2 * i + 1] = int16_t(8000 * std::sin(phase));
+    uint8_t out[12 + 400] = {0x80, 97};
+    int n = opus_multistream_encode(opus, pcm, 240, out + 12, 400);
+    put_be16(out + 2, audio_seq);
+    put_be32(out + 4, uint32_t(audio_seq) * 5);
+    audio_seq++;
+    if (n > 0) audio.send(audio_fd, out, size_t(12 + n));
+}
+
+void FakeStreamHost::Parts::run() {
+    while (!stop) {
+        if (vanished) {
+            usleep(10000);
+            continue;
+        }
+        pollfd fds[3] = {{rtsp_fd, POLLIN, 0}, {video_fd, POLLIN, 0}, {audio_fd, POLLIN, 0}};
+        poll(fds, 3, 1);
+        if (fds[0].revents) rtsp(rtsp_fd);
+        if (fds[1].revents) video.take_ping(video_fd);
+        if (fds[2].revents) audio.take_ping(audio_fd);
+        ENetEvent event;
+        while (enet_host_service(enet, &event, 0) > 0) control(event);
+        if (quitting.exchange(false)) {
+            if (peer) {
+                ControlMessage m{CONTROL_TERMINATION, {0x80, 0x03, 0x00, 0x23}};
+                std::vector<uint8_t> sealed = seal_control(session.rikey, control_sequence++, 'H', m);
+                enet_peer_send(peer, 0, enet_packet_create(sealed.data(), sealed.size(), ENET_PACKET_FLAG_RELIABLE));
+                enet_peer_disconnect_later(peer, 0);  // after the message is through
+                peer = nullptr;
+            }
+            end_session();
+            running_app = false;
+        }
+        int64_t now = now_ms();
+        if (peer && video.known && now >= next_frame_ms) {
+            send_frame();
+            next_frame_ms = now + 1000 / session.fps;
+        }
+        for (; peer && audio.known && now >= next_audio_ms; next_audio_ms += 5) {
+            if (next_audio_ms < now - 50) next_audio_ms = now;
+            send_audio();
+        }
+    }
+}
+
+FakeStreamHost::FakeStreamHost(const FakeStreamOptions& options) : parts_(new Parts) {
+    Parts& p = *parts_;
+    p.options = options;
+    static std::once_flag once;
+    std::call_once(once, [] { enet_initialize(); });
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    p.rtsp_fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    bind(p.rtsp_fd, reinterpret_cast<sockaddr*>(&a), len);
+    listen(p.rtsp_fd, 8);
+    getsockname(p.rtsp_fd, reinterpret_cast<sockaddr*>(&a), &len);
+    p.rtsp_port = ntohs(a.sin_port);
+    sockaddr_in v{}, s{};
+    p.video_fd = udp_socket(&v);
+    p.audio_fd = udp_socket(&s);
+    ENetAddress address{};
+    enet_address_set_host(&address, "127.0.0.1");
+    p.enet = enet_host_create(&address, 4, 0, 0, 0);
+    enet_socket_get_address(p.enet->socket, &p.enet->address);
+    p.packet = av_packet_alloc();
+    const unsigned char mapping[2] = {0, 1};
+    int error = 0;
+    p.opus = opus_multistream_encoder_create(48000, 2, 1, 1, mapping, OPUS_APPLICATION_RESTRICTED_LOWDELAY, &error);
+    opus_multistream_encoder_ctl(p.opus, OPUS_SET_BITRATE(96000));
+    opus_multistream_encoder_ctl(p.opus, OPUS_SET_VBR(0));
+    p.thread = std::thread(&Parts::run, parts_.get());
+}
+
+FakeStreamHost::~FakeStreamHost() {
+    parts_->stop = true;
+    parts_->thread.join();
+    enet_host_destroy(parts_->enet);
+    for (int fd : {parts_->rtsp_fd, parts_->video_fd, parts_->audio_fd}) close(fd);
+    avcodec_free_context(&parts_->encoder);
+    av_frame_free(&parts_->picture);
+    av_packet_free(&parts_->packet);
+    opus_multistream_encoder_destroy(parts_->opus);
+}
+
+int FakeStreamHost::rtsp_port() const { return parts_->rtsp_port; }
+
+void FakeStreamHost::launch(const FakeLaunch& launch) {
+    std::lock_guard<std::mutex> hold(parts_->lock);
+    parts_->next = launch;
+    parts_->has_launch = true;
+    parts_->running_app = true;
+}
+
+void FakeStreamHost::quit() { parts_->quitting = true; }
+void FakeStreamHost::vanish() { parts_->vanished = true; }
+bool FakeStreamHost::streaming() const { return parts_->flowing; }
+std::string FakeStreamHost::running_app_state() const {
+    return parts_->running_app ? "SUNSHINE_SERVER_BUSY" : "SUNSHINE_SERVER_FREE";
+}
+
+std::vector<std::string> FakeStreamHost::input_events() const {
+    std::lock_guard<std::mutex> hold(parts_->lock);
+    return parts_->events;
+}
+
+int FakeStreamHost::idr_requests() const { return parts_->idr_requests; }
 
 }  // namespace qvs
