@@ -7,6 +7,7 @@
 #ifndef QV_SERVER_SCALE_H
 #define QV_SERVER_SCALE_H
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -16,6 +17,17 @@ struct Rect {
     int x = 0, y = 0, w = 0, h = 0;
     bool empty() const { return w <= 0 || h <= 0; }
 };
+
+// The part of `a` inside `b`; an empty Rect when none.
+inline Rect intersect(const Rect& a, const Rect& b) {
+    Rect r;
+    r.x = std::max(a.x, b.x);
+    r.y = std::max(a.y, b.y);
+    r.w = std::min(a.x + a.w, b.x + b.w) - r.x;
+    r.h = std::min(a.y + a.h, b.y + b.h) - r.y;
+    if (r.empty()) r = Rect();
+    return r;
+}
 
 inline uint16_t rgb555(uint32_t xrgb) {
     return uint16_t(((xrgb >> 9) & 0x7C00) | ((xrgb >> 6) & 0x03E0) | ((xrgb >> 3) & 0x001F));

@@ -1,18 +1,13 @@
-// XCapture on Xlib: XShm for the pixels, XDamage for where to look, XFixes
-// for the pointer, and a slow sweep over everything for what damage missed.
-//
-// The captured area (the screen, or the window's rectangle on it) is kept
-// as a 32-bit copy, `frame_`, split into tiles. Damage marks tiles to read
-// again; a read tile that really differs from the copy is taken over and
-// only its part of the scaled picture is computed anew, so a small change
-// costs little however large the screen is.
+// XCapture on Xlib: XShm for the pixels, XDamage for where to look
+// (XDamageWatch), XFixes for the pointer (XPointer), and a slow sweep over
+// everything for what damage missed. The captured area (the screen, or the
+// window's rectangle on it) is kept as a TileCopy.
 #include "server/sources/x_capture.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
-#include <X11/extensions/Xdamage.h>
 #include <X11/extensions/Xfixes.h>
 #include <sys/epoll.h>
 #include <sys/ipc.h>
@@ -22,16 +17,17 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 
 #include "server/encode/scale.h"
+#include "server/sources/tile_copy.h"
+#include "server/sources/x_damage.h"
 #include "server/sources/x_display.h"
+#include "server/sources/x_pointer.h"
 
 namespace qvs {
 
 namespace {
 
-const int TILE_W = 64, TILE_H = 32;
 // The wake timer: how often the pointer is looked at and a sweep can start.
 const long TICK_NS = 50L * 1000 * 1000;
 // A sweep a second; four a second while sweeps keep finding what damage
@@ -83,16 +79,6 @@ Window find_window(Display* d, Window parent, const std::string& part, int depth
     return found;
 }
 
-Rect intersect(const Rect& a, const Rect& b) {
-    Rect r;
-    r.x = std::max(a.x, b.x);
-    r.y = std::max(a.y, b.y);
-    r.w = std::min(a.x + a.w, b.x + b.w) - r.x;
-    r.h = std::min(a.y + a.h, b.y + b.h) - r.y;
-    if (r.empty()) r = Rect();
-    return r;
-}
-
 bool same(const Rect& a, const Rect& b) { return a.x == b.x && a.y == b.y && a.w == b.w && a.h == b.h; }
 
 class XShmCapture : public XCapture {
@@ -113,12 +99,8 @@ private:
     bool make_segment();
     void drop_segment();
     bool update_area();
-    void mark_damage();
-    void mark(const Rect& r, std::vector<uint8_t>& tiles);
     bool read_tiles();
-    bool read_rect(const Rect& r, std::vector<uint8_t>& changed);
-    void update_pointer();
-    void draw_pointer(std::vector<uint16_t>& out) const;
+    bool read_rect(const Rect& r);
 
     XConnection conn_;
     Display* d_;
@@ -132,16 +114,12 @@ private:
     XShmSegmentInfo shm_{};
     Visual* visual_ = nullptr;
     int depth_ = 0;
-    std::vector<uint32_t> frame_;      // area_.w x area_.h
-    std::vector<uint8_t> dirty_;       // tiles to read again
-    int tiles_x_ = 0, tiles_y_ = 0;
+    TileCopy tiles_;
     Clock::time_point next_sweep_;
 
-    // Damage and pointer events.
-    int damage_base_ = 0, fixes_base_ = 0;
-    Damage damage_ = 0;
-    XserverRegion region_ = 0;
-    bool damage_waits_ = false, cursor_changed_ = true;
+    // Change and pointer events.
+    XDamageWatch damage_;
+    int fixes_base_ = 0;
     int timer_fd_ = -1, epoll_fd_ = -1;
 
     // The picture at the client's size, without the pointer.
@@ -150,11 +128,7 @@ private:
     int out_w_ = 0, out_h_ = 0;
     bool rescale_all_ = true;
 
-    // The pointer: its image (premultiplied ARGB) and where it was drawn.
-    std::vector<uint32_t> cursor_;
-    int cursor_w_ = 0, cursor_h_ = 0, hot_x_ = 0, hot_y_ = 0;
-    int pointer_x_ = -1, pointer_y_ = -1;  // root coordinates; -1: not shown
-    bool pointer_moved_ = true;
+    XPointer pointer_;
 };
 
 bool XShmCapture::start(const std::string& title, std::string* error) {
@@ -186,10 +160,7 @@ bool XShmCapture::start(const std::string& title, std::string* error) {
         }
         XSelectInput(d_, window_, StructureNotifyMask);
     }
-    if (XDamageQueryExtension(d_, &damage_base_, &error_base)) {
-        damage_ = XDamageCreate(d_, root_, XDamageReportNonEmpty);
-        region_ = XFixesCreateRegion(d_, nullptr, 0);
-    }
+    damage_.start(d_, root_);
     XFixesSelectCursorInput(d_, root_, XFixesDisplayCursorNotifyMask);
     use_shm_ = XShmQueryExtension(d_) && make_segment();
 
@@ -209,8 +180,7 @@ bool XShmCapture::start(const std::string& title, std::string* error) {
 
 XShmCapture::~XShmCapture() {
     if (d_ && !conn_.lost()) {
-        if (damage_) XDamageDestroy(d_, damage_);
-        if (region_) XFixesDestroyRegion(d_, region_);
+        damage_.stop(d_);
         drop_segment();
     }
     if (shm_.shmaddr) shmdt(shm_.shmaddr);
@@ -251,10 +221,9 @@ void XShmCapture::read_events() {
     while (usable() && XPending(d_)) {
         XEvent ev;
         XNextEvent(d_, &ev);
-        if (damage_ && ev.type == damage_base_ + XDamageNotify) {
-            damage_waits_ = true;
-        } else if (ev.type == fixes_base_ + XFixesCursorNotify) {
-            cursor_changed_ = true;
+        if (damage_.take(ev)) continue;
+        if (ev.type == fixes_base_ + XFixesCursorNotify) {
+            pointer_.image_changed();
         } else if (ev.type == DestroyNotify && window_ && ev.xdestroywindow.window == window_) {
             window_closed_ = true;
         } else if (ev.type == ConfigureNotify && ev.xconfigure.window == root_) {
@@ -297,35 +266,14 @@ bool XShmCapture::update_area() {
     }
     if (same(area, area_)) return false;
     area_ = area;
-    frame_.assign(size_t(area_.w) * size_t(area_.h), 0);
-    tiles_x_ = (area_.w + TILE_W - 1) / TILE_W;
-    tiles_y_ = (area_.h + TILE_H - 1) / TILE_H;
-    dirty_.assign(size_t(tiles_x_) * size_t(tiles_y_), 1);
+    tiles_.reset(area_.w, area_.h);
     rescale_all_ = true;
     return true;
 }
 
-void XShmCapture::mark(const Rect& r, std::vector<uint8_t>& tiles) {
-    Rect c = intersect(r, Rect{0, 0, area_.w, area_.h});
-    if (c.empty()) return;
-    for (int ty = c.y / TILE_H; ty <= (c.y + c.h - 1) / TILE_H; ty++)
-        for (int tx = c.x / TILE_W; tx <= (c.x + c.w - 1) / TILE_W; tx++) tiles[size_t(ty) * tiles_x_ + tx] = 1;
-}
-
-void XShmCapture::mark_damage() {
-    if (!damage_ || !damage_waits_) return;
-    damage_waits_ = false;
-    XDamageSubtract(d_, damage_, None, region_);
-    int count = 0;
-    XRectangle* rects = XFixesFetchRegion(d_, region_, &count);
-    for (int i = 0; i < count; i++)
-        mark(Rect{rects[i].x - area_.x, rects[i].y - area_.y, rects[i].width, rects[i].height}, dirty_);
-    if (rects) XFree(rects);
-}
-
-// Reads one rectangle of the area and takes over the tiles that differ;
-// `changed` gets those tiles.
-bool XShmCapture::read_rect(const Rect& r, std::vector<uint8_t>& changed) {
+// Reads one rectangle of the area into the copy; true when any of its
+// tiles differed.
+bool XShmCapture::read_rect(const Rect& r) {
     XImage* image;
     XErrorTrap trap(d_);
     if (use_shm_) {
@@ -341,139 +289,24 @@ bool XShmCapture::read_rect(const Rect& r, std::vector<uint8_t>& changed) {
     }
     if (!image) return false;
     bool ok = image->bits_per_pixel == 32 && !trap.failed();
-    bool any = false;
-    for (int ty = r.y / TILE_H; ok && ty * TILE_H < r.y + r.h; ty++) {
-        for (int tx = r.x / TILE_W; tx * TILE_W < r.x + r.w; tx++) {
-            int x0 = tx * TILE_W, x1 = std::min(x0 + TILE_W, r.x + r.w);
-            int y0 = ty * TILE_H, y1 = std::min(y0 + TILE_H, r.y + r.h);
-            size_t bytes = size_t(x1 - x0) * 4;
-            bool differs = false;
-            for (int y = y0; y < y1; y++) {
-                const char* src = image->data + size_t(y - r.y) * size_t(image->bytes_per_line) + size_t(x0 - r.x) * 4;
-                uint32_t* dst = &frame_[size_t(y) * size_t(area_.w) + size_t(x0)];
-                if (differs || std::memcmp(dst, src, bytes) != 0) {
-                    std::memcpy(dst, src, bytes);
-                    differs = true;
-                }
-            }
-            if (differs) changed[size_t(ty) * tiles_x_ + tx] = 1;
-            any = any || differs;
-        }
-    }
+    bool any = ok && tiles_.take(r, image->data, size_t(image->bytes_per_line));
     if (use_shm_) image->data = nullptr;
     XDestroyImage(image);
     return any;
 }
 
-// Reads every dirty tile, a band of tile rows with the same dirty columns
-// at a time, and re-scales what changed.
+// Reads every marked tile (all of them in a sweep) and re-scales what
+// changed.
 bool XShmCapture::read_tiles() {
     bool sweep = Clock::now() >= next_sweep_;
-    if (sweep) std::fill(dirty_.begin(), dirty_.end(), 1);
-    std::vector<uint8_t> changed(dirty_.size(), 0);
+    if (sweep) tiles_.mark_all();
     bool any = false;
-    int band_start = 0, band_x0 = -1, band_x1 = -1;
-    for (int ty = 0; ty <= tiles_y_; ty++) {
-        int x0 = -1, x1 = -1;
-        for (int tx = 0; ty < tiles_y_ && tx < tiles_x_; tx++) {
-            if (!dirty_[size_t(ty) * tiles_x_ + tx]) continue;
-            if (x0 < 0) x0 = tx;
-            x1 = tx;
-        }
-        if (ty < tiles_y_ && x0 == band_x0 && x1 == band_x1) continue;
-        if (band_x0 >= 0) {
-            Rect r{band_x0 * TILE_W, band_start * TILE_H, 0, 0};
-            r.w = std::min((band_x1 + 1) * TILE_W, area_.w) - r.x;
-            r.h = std::min(ty * TILE_H, area_.h) - r.y;
-            any = read_rect(r, changed) || any;
-        }
-        band_start = ty;
-        band_x0 = x0;
-        band_x1 = x1;
-    }
-    std::fill(dirty_.begin(), dirty_.end(), 0);
+    for (const Rect& r : tiles_.take_marked()) any = read_rect(r) || any;
     if (sweep) next_sweep_ = Clock::now() + (any && !rescale_all_ ? SWEEP_FAST : SWEEP_SLOW);
     if (rescale_all_ || !any) return any;
-    // Runs of changed tiles; a run that continues one of the row above with
-    // the same columns grows that one, so that shared target rows are
-    // scaled once.
-    std::vector<Rect> runs;
-    size_t row_start = 0;
-    for (int ty = 0; ty < tiles_y_; ty++) {
-        size_t above = row_start, above_end = runs.size();
-        row_start = runs.size();
-        for (int tx = 0; tx < tiles_x_; tx++) {
-            if (!changed[size_t(ty) * tiles_x_ + tx]) continue;
-            int end = tx;
-            while (end + 1 < tiles_x_ && changed[size_t(ty) * tiles_x_ + end + 1]) end++;
-            Rect r{tx * TILE_W, ty * TILE_H, std::min((end + 1) * TILE_W, area_.w) - tx * TILE_W,
-                   std::min((ty + 1) * TILE_H, area_.h) - ty * TILE_H};
-            while (above < above_end && runs[above].x < r.x) above++;
-            if (above < above_end && runs[above].x == r.x && runs[above].w == r.w) {
-                runs[above].h += r.h;
-                runs.push_back(runs[above]);  // carried on, so the next row can grow it further
-                runs[above].w = 0;
-            } else {
-                runs.push_back(r);
-            }
-            tx = end;
-        }
-    }
-    for (const Rect& r : runs)
-        if (!r.empty()) scaler_.scale(frame_.data(), area_.w, scaler_.target_of(r), picture_.data());
+    for (const Rect& r : tiles_.changed_runs())
+        if (!r.empty()) scaler_.scale(tiles_.pixels(), area_.w, scaler_.target_of(r), picture_.data());
     return true;
-}
-
-void XShmCapture::update_pointer() {
-    if (cursor_changed_) {
-        cursor_changed_ = false;
-        pointer_moved_ = true;
-        XFixesCursorImage* image = XFixesGetCursorImage(d_);
-        cursor_w_ = cursor_h_ = 0;
-        if (image) {
-            cursor_w_ = std::min<int>(image->width, 256);
-            cursor_h_ = std::min<int>(image->height, 256);
-            hot_x_ = image->xhot;
-            hot_y_ = image->yhot;
-            cursor_.resize(size_t(cursor_w_) * size_t(cursor_h_));
-            for (int y = 0; y < cursor_h_; y++)
-                for (int x = 0; x < cursor_w_; x++)
-                    cursor_[size_t(y) * cursor_w_ + x] = uint32_t(image->pixels[size_t(y) * image->width + x]);
-            XFree(image);
-        }
-    }
-    Window root_return, child;
-    int x = -1, y = -1, wx, wy;
-    unsigned int mask;
-    if (!XQueryPointer(d_, root_, &root_return, &child, &x, &y, &wx, &wy, &mask) || x < area_.x || y < area_.y ||
-        x >= area_.x + area_.w || y >= area_.y + area_.h)
-        x = y = -1;
-    if (x != pointer_x_ || y != pointer_y_) pointer_moved_ = true;
-    pointer_x_ = x;
-    pointer_y_ = y;
-}
-
-// The pointer at its own size (a shrunk pointer is hard to see), its hot
-// spot where the pointer is in the scaled picture, kept off the bars.
-void XShmCapture::draw_pointer(std::vector<uint16_t>& out) const {
-    if (pointer_x_ < 0 || cursor_w_ == 0) return;
-    const Rect& im = scaler_.image();
-    int px = im.x + int(int64_t(pointer_x_ - area_.x) * im.w / area_.w) - hot_x_;
-    int py = im.y + int(int64_t(pointer_y_ - area_.y) * im.h / area_.h) - hot_y_;
-    for (int y = std::max(0, im.y - py); y < cursor_h_ && py + y < im.y + im.h; y++) {
-        for (int x = std::max(0, im.x - px); x < cursor_w_ && px + x < im.x + im.w; x++) {
-            uint32_t c = cursor_[size_t(y) * cursor_w_ + x];
-            uint32_t a = c >> 24;
-            if (a == 0) continue;
-            uint16_t& d = out[size_t(py + y) * size_t(out_w_) + size_t(px + x)];
-            // Premultiplied: the pointer's colour plus what shows through.
-            uint32_t dr = (d >> 10 & 31) << 3, dg = (d >> 5 & 31) << 3, db = (d & 31) << 3;
-            uint32_t r = std::min<uint32_t>(255, (c >> 16 & 255) + dr * (255 - a) / 255);
-            uint32_t g = std::min<uint32_t>(255, (c >> 8 & 255) + dg * (255 - a) / 255);
-            uint32_t b = std::min<uint32_t>(255, (c & 255) + db * (255 - a) / 255);
-            d = uint16_t((r >> 3) << 10 | (g >> 3) << 5 | (b >> 3));
-        }
-    }
 }
 
 bool XShmCapture::grab(std::vector<uint16_t>& out, int width, int height, bool force) {
@@ -485,26 +318,25 @@ bool XShmCapture::grab(std::vector<uint16_t>& out, int width, int height, bool f
         update_area();
         if (usable() && window_visible_) {
             if (width != out_w_ || height != out_h_) rescale_all_ = true;
-            mark_damage();
+            damage_.mark(d_, area_, tiles_);
             changed = read_tiles();
             if (rescale_all_) {
                 out_w_ = width;
                 out_h_ = height;
                 scaler_.configure(area_.w, area_.h, width, height);
                 picture_.assign(size_t(width) * size_t(height), 0);
-                scaler_.scale(frame_.data(), area_.w, scaler_.image(), picture_.data());
+                scaler_.scale(tiles_.pixels(), area_.w, scaler_.image(), picture_.data());
                 rescale_all_ = false;
                 changed = true;
             }
-            update_pointer();
-            changed = changed || pointer_moved_;
-            pointer_moved_ = false;
+            pointer_.update(d_, root_, area_);
+            changed = pointer_.take_moved() || changed;
         }
     }
     if (!changed && !force) return false;
     if (picture_.size() == size_t(width) * size_t(height)) {
         out = picture_;
-        draw_pointer(out);
+        pointer_.draw(out, out_w_, scaler_.image(), area_);
     } else {
         out.assign(size_t(width) * size_t(height), 0);
     }
