@@ -10,7 +10,9 @@ deb, src = sys.argv[1], sys.argv[2]
 sys.path.insert(0, os.path.join(src, 'tests', 'native'))
 from qv_client import MENU, check, connect, done  # noqa: E402
 
-run = lambda *cmd: subprocess.run(cmd, capture_output=True, text=True, timeout=120)
+run = lambda *cmd: subprocess.run(cmd, capture_output=True, text=True, timeout=900)
+# As a user installs it; waits while another installation holds dpkg's lock; keeps an edited configuration.
+apt = lambda *args: run('apt-get', '-y', '-q', '-o', 'DPkg::Lock::Timeout=600', '-o', 'Dpkg::Options::=--force-confold', *args)
 field = lambda name: run('dpkg-deb', '-f', deb, name).stdout.strip()
 UNIT, ETC, STATE = '/usr/lib/systemd/system/quorvane-server.service', '/etc/quorvane/server.toml', '/var/lib/quorvane'
 
@@ -46,7 +48,7 @@ check('the manual page covers every option, key and kind (%d)' % len(names), len
 # Installed: a reinstall over it works; the user and its folder; the unit.
 fresh = run('dpkg-query', '-W', '-f=${Status}', 'quorvane-server').stdout != 'install ok installed'
 for attempt in ('install', 'reinstall'):
-    r = run('dpkg', '--force-confold', '-i', deb)
+    r = apt('install', '--reinstall', '--no-install-recommends', os.path.abspath(deb))
     check(attempt, r.returncode == 0, r.stderr)
 user, state = pwd.getpwnam('quorvane'), os.stat(STATE)
 check('a system user quorvane owns ' + STATE, user.pw_uid < 1000 and user.pw_dir == STATE and
@@ -67,7 +69,9 @@ check('the unit names the installed program and configuration', command[:3] == [
 command[2] = os.path.join(tree, ETC[1:])
 env = dict(v.split('=', 1) for v in re.search(r'^Environment=(.*)$', unit, re.M).group(1).split())
 env['PATH'] = '/usr/bin:/bin'
-as_user = ['setpriv', '--reuid=quorvane', '--regid=quorvane', '--init-groups', '--'] + command
+# Without new privileges or capabilities, as the unit's NoNewPrivileges and CapabilityBoundingSet say.
+as_user = ['setpriv', '--reuid=quorvane', '--regid=quorvane', '--init-groups', '--no-new-privs', '--bounding-set=-all',
+           '--'] + command
 r = subprocess.run(as_user, env=env, capture_output=True, text=True, timeout=10, cwd=STATE)
 check('as packaged it refuses the network until a key is set', r.returncode == 2 and 'key =' in r.stderr, r.stderr)
 server = subprocess.Popen(as_user + ['--listen', '127.0.0.1:0'], env=env, cwd=STATE, stdout=subprocess.PIPE)
@@ -84,10 +88,10 @@ finally:
 
 # Removal keeps /etc and /var/lib; purge deletes them. Left alone when the package was there before.
 if fresh:
-    run('dpkg', '-r', 'quorvane-server')
+    apt('remove', 'quorvane-server')
     check('remove keeps the configuration and the state', not os.path.exists('/usr/bin/quorvane-server') and
           os.path.exists(ETC) and os.path.isdir(STATE))
-    run('dpkg', '-P', 'quorvane-server')
+    apt('purge', 'quorvane-server')
     check('purge deletes them', not os.path.exists(ETC) and not os.path.exists(STATE))
 else:
     print('note: quorvane-server was installed before: it stays installed, removal is not checked')
