@@ -55,7 +55,7 @@ smoke() {
 
 n=build/native
 cmake --build $n -j2 --target quorvane_bench record_streams frame_cost lossy_picture encoder_bench xcap_bench \
-    stream_probe quorvane-server >/dev/null
+    stream_probe quorvane-server moonlight_bench >/dev/null
 
 # stage   seconds  printed figures   command
 smoke native  60 'BM_handle_video_frame' $n/bench/quorvane_bench --benchmark_min_time=0.001
@@ -64,6 +64,7 @@ smoke native  20 'per frame'          $n/bench/frame_cost "$QV_PERF_OUT/streams/
 smoke native  20 'at quality 70'      $n/bench/lossy_picture "$QV_PERF_OUT/lossy.png" 70 motion640 1
 smoke native  30 'ms'                 $n/server/encoder_bench 2 70 motion
 smoke native  30 'ms'                 $n/server/xcap_bench 3
+smoke native  60 'delay .* median'    $n/bench/moonlight_bench 3
 smoke native  60 'x11vnc .*bytes sent' python3 scripts/perf/xcap_compare.py $n 1 '' 2
 smoke native  90 'sound: .* median'     python3 scripts/perf/web_sound_perf.py $n/server/quorvane-server --rounds 3 --scroll 0.5
 smoke wine   120 'Key press'          bash scripts/perf/e2e_perf.sh 1 --keys 2

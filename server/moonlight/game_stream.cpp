@@ -14,9 +14,21 @@
 
 namespace qvs {
 
+namespace {
+
+// Sunshine and its kin give appversion a negative fourth number.
+bool is_sunshine(const std::string& app_version) {
+    size_t last = app_version.rfind('.');
+    return last != std::string::npos && app_version.compare(last + 1, 1, "-") == 0;
+}
+
+}  // namespace
+
 struct GameStream::Parts {
     explicit Parts(const GameStreamLaunch& l)
-        : launch(l), video([this] { control.request_idr(); }), input(l.width, l.height) {}
+        : launch(l),
+          video([this] { control.request_idr(); }),
+          input(l.width, l.height, is_sunshine(l.app_version) ? KEY_AS_IS : 0) {}
     GameStreamLaunch launch;
     // Destroyed last to first: the receivers stop before the control stream
     // says goodbye.
@@ -71,6 +83,7 @@ bool GameStream::grab(std::vector<uint16_t>& out, int width, int height, bool fo
     return parts_->video.grab(out, width, height, force);
 }
 
+int64_t GameStream::picture_arrival_us() const { return parts_->video.picture_arrival_us(); }
 int GameStream::wake_fd() { return parts_->video.wake_fd(); }
 void GameStream::drain_wake() { parts_->video.drain_wake(); }
 size_t GameStream::read_audio(int16_t* out, size_t max_frames) { return parts_->audio.read(out, max_frames); }

@@ -45,6 +45,10 @@ public:
     // or failed.
     std::string ended();
 
+    // For measuring the delay through the server: when the datagram that
+    // completed the newest picture arrived (steady clock, microseconds).
+    int64_t picture_arrival_us() const;
+
     GameStream(const GameStream&) = delete;
     GameStream& operator=(const GameStream&) = delete;
 

@@ -48,7 +48,7 @@ void InputTranslator::key(uint8_t vk, uint16_t scan, bool down, std::vector<Inpu
     } else if (!keys_.erase(vk)) {
         return;  // a release of a key the host never saw pressed
     }
-    out.push_back(key_packet(down, vk, modifiers(), KEY_AS_IS));
+    out.push_back(key_packet(down, vk, modifiers(), key_flags_));
 }
 
 void InputTranslator::gamepad(const uint8_t* p, std::vector<InputPacket>& out) {
@@ -131,7 +131,7 @@ std::vector<InputPacket> InputTranslator::release_all() {
         if (is_modifier(vk)) order.push_back(vk);
     for (uint8_t vk : order) {
         keys_.erase(vk);
-        out.push_back(key_packet(false, vk, modifiers(), KEY_AS_IS));
+        out.push_back(key_packet(false, vk, modifiers(), key_flags_));
     }
     if (pad_used_ && !(pad_ == PadState())) {
         pad_ = PadState();

@@ -20,7 +20,9 @@ namespace qvs {
 
 class InputTranslator {
 public:
-    InputTranslator(int stream_width, int stream_height) : stream_w_(stream_width), stream_h_(stream_height) {}
+    // key_flags: KEY_AS_IS for a Sunshine host; GFE wants 0.
+    InputTranslator(int stream_width, int stream_height, uint8_t key_flags)
+        : stream_w_(stream_width), stream_h_(stream_height), key_flags_(key_flags) {}
 
     // The client's picture size, in which MousePos arrives.
     void set_client_size(int width, int height) {
@@ -38,6 +40,7 @@ private:
     void gamepad(const uint8_t* p, std::vector<InputPacket>& out);
 
     int stream_w_, stream_h_;
+    uint8_t key_flags_;
     int client_w_ = 0, client_h_ = 0;
     std::set<uint8_t> keys_;      // virtual keys held, as sent
     std::set<uint8_t> buttons_;   // mouse buttons held, as sent

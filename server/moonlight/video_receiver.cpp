@@ -3,6 +3,8 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <chrono>
+
 #include "server/log.h"
 #include "server/moonlight/frame_assembler.h"
 
@@ -26,6 +28,11 @@ bool starts_with_sps(const std::vector<uint8_t>& unit) {
 }
 
 }  // namespace
+
+int64_t steady_us() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 VideoReceiver::~VideoReceiver() {
     stop_ = true;
@@ -63,7 +70,7 @@ void VideoReceiver::run(size_t datagram_size) {
             if (need_idr && decoded_ > 0) ask_idr();
             continue;
         }
-        int64_t arrived = now_ms();
+        int64_t arrived = steady_us();
         FrameAssembler::Outcome got = assembler.add(datagram.data(), n);
         if (got.lost) need_idr = true;
         if (!got.frame) {
@@ -89,7 +96,7 @@ void VideoReceiver::run(size_t datagram_size) {
             newest_ = shared;
             fresh_ = true;
         }
-        arrival_ms_ = arrived;
+        arrival_us_ = arrived;
         decoded_++;
         uint64_t one = 1;
         if (write(wake_fd_, &one, sizeof one) < 0) {

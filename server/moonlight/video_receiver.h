@@ -20,6 +20,9 @@ struct AVFrame;
 
 namespace qvs {
 
+// The steady clock in microseconds, for measuring delays.
+int64_t steady_us();
+
 class VideoReceiver {
 public:
     // request_idr: called from the thread when the stream needs an IDR frame.
@@ -37,9 +40,8 @@ public:
     void drain_wake();
 
     // For measuring: when the datagram that completed the newest picture
-    // arrived (now_ms), and how many frames were decoded and skipped.
-    int64_t picture_arrival_ms() const { return arrival_ms_.load(); }
-    int frames_decoded() const { return decoded_.load(); }
+    // arrived (steady clock, microseconds).
+    int64_t picture_arrival_us() const { return arrival_us_.load(); }
 
     VideoReceiver(const VideoReceiver&) = delete;
     VideoReceiver& operator=(const VideoReceiver&) = delete;
@@ -57,7 +59,7 @@ private:
     bool fresh_ = false;            // under lock_: newest_ not yet grabbed
     int wake_fd_ = -1;
     int64_t last_idr_request_ = 0;  // thread only
-    std::atomic<int64_t> arrival_ms_{0};
+    std::atomic<int64_t> arrival_us_{0};
     std::atomic<int> decoded_{0};
     std::atomic<bool> stop_{false};
     std::thread thread_;

@@ -4,10 +4,6 @@
 // sealing and parity come from the product's own code.
 #include "tests/moonlight/fake_stream_host.h"
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavutil/opt.h>
-}
 #include <arpa/inet.h>
 #include <enet/enet.h>
 #include <opus/opus_multistream.h>
@@ -28,6 +24,7 @@ extern "C" {
 #include "server/moonlight/input_packet.h"
 #include "server/moonlight/reed_solomon.h"
 #include "server/moonlight/video_packet.h"
+#include "tests/moonlight/h264_encoder.h"
 
 namespace qvs {
 
@@ -121,9 +118,7 @@ struct FakeStreamHost::Parts {
     ENetPeer* peer = nullptr;
     uint32_t control_sequence = 0;
     Peer video, audio;
-    AVCodecContext* encoder = nullptr;
-    AVFrame* picture = nullptr;
-    AVPacket* packet = nullptr;
+    std::unique_ptr<H264Encoder> encoder;
     OpusMSEncoder* opus = nullptr;
     uint32_t frame = 0, data_sent = 0;
     uint16_t video_seq = 0, audio_seq = 0;
@@ -214,26 +209,7 @@ void FakeStreamHost::Parts::start_session() {
     video_seq = audio_seq = 0;
     idr_next = true;
     video = audio = Peer();
-    avcodec_free_context(&encoder);
-    const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
-    encoder = avcodec_alloc_context3(codec);
-    encoder->width = session.width;
-    encoder->height = session.height;
-    encoder->pix_fmt = AV_PIX_FMT_YUV420P;
-    encoder->time_base = AVRational{1, session.fps};
-    encoder->gop_size = 1 << 30;
-    encoder->max_b_frames = 0;
-    encoder->flags |= AV_CODEC_FLAG_CLOSED_GOP | AV_CODEC_FLAG_LOW_DELAY;
-    av_opt_set(encoder->priv_data, "preset", "superfast", 0);
-    av_opt_set(encoder->priv_data, "tune", "zerolatency", 0);
-    av_opt_set(encoder->priv_data, "forced-idr", "1", 0);
-    avcodec_open2(encoder, codec, nullptr);
-    av_frame_free(&picture);
-    picture = av_frame_alloc();
-    picture->width = session.width;
-    picture->height = session.height;
-    picture->format = AV_PIX_FMT_YUV420P;
-    av_frame_get_buffer(picture, 0);
+    encoder.reset(new H264Encoder(session.width, session.height, session.fps, 2000));
 }
 
 void FakeStreamHost::Parts::end_session() {
@@ -270,34 +246,11 @@ void FakeStreamHost::Parts::control(const ENetEvent& e) {
 // (20 %, at least 2), then the RTP fields, FEC info and frame number.
 void FakeStreamHost::Parts::send_frame() {
     frame++;
-    uint32_t rgb = fake_frame_colour(frame);
-    int r = int(rgb >> 16), g = int(rgb >> 8 & 0xFF), b = int(rgb & 0xFF);
-    av_frame_make_writable(picture);
-    int y = (66 * r + 129 * g + 25 * b + 128) / 256 + 16, u = (-38 * r - 74 * g + 112 * b + 128) / 256 + 128,
-        v = (112 * r - 94 * g - 18 * b + 128) / 256 + 128;
-    for (int row = 0; row < session.height; row++) std::memset(picture->data[0] + row * picture->linesize[0], y, size_t(session.width));
-    for (int row = 0; row < session.height / 2; row++) {
-        std::memset(picture->data[1] + row * picture->linesize[1], u, size_t(session.width / 2));
-        std::memset(picture->data[2] + row * picture->linesize[2], v, size_t(session.width / 2));
-    }
-    picture->pts = frame;
-    picture->pict_type = idr_next ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
-    picture->key_frame = idr_next;
+    std::vector<uint8_t> stream = {1, 0, 0, 0, 0, 0, 0, 0};
+    std::vector<uint8_t> unit = encoder->encode_solid(fake_frame_colour(frame), idr_next);
     idr_next = false;
-    if (avcodec_send_frame(encoder, picture) < 0 || avcodec_receive_packet(encoder, packet) < 0) return;
-    std::vector<uint8_t> stream = {1, 0, 0, uint8_t(packet->flags & AV_PKT_FLAG_KEY ? FRAME_TYPE_IDR : FRAME_TYPE_P), 0, 0, 0, 0};
-    // The access unit without its SEI units (x264's long version text).
-    const uint8_t* p = packet->data;
-    int size = packet->size;
-    for (int i = 0; i < size;) {
-        int end = i + 3;
-        while (end + 3 <= size && !(p[end] == 0 && p[end + 1] == 0 && p[end + 2] == 1)) end++;
-        if (end + 3 > size) end = size;
-        int start = i + 3 < size && p[i + 2] == 1 ? i + 3 : i + 4;
-        if (start < size && (p[start] & 0x1F) != 6) stream.insert(stream.end(), p + i, p + end);
-        i = end;
-    }
-    av_packet_unref(packet);
+    stream[3] = encoder->was_idr() ? FRAME_TYPE_IDR : FRAME_TYPE_P;
+    stream.insert(stream.end(), unit.begin(), unit.end());
     size_t chunk = size_t(packet_size) - 16, shard_size = size_t(packet_size) + 16;
     int data = int((stream.size() + chunk - 1) / chunk), parity = parity_shards(data, 20, 2);
     int percent = parity > parity_shards(data, 20, 0) ? 100 * parity / data : 20;
@@ -405,7 +358,6 @@ FakeStreamHost::FakeStreamHost(const FakeStreamOptions& options) : parts_(new Pa
     enet_address_set_host(&address, "127.0.0.1");
     p.enet = enet_host_create(&address, 4, 0, 0, 0);
     enet_socket_get_address(p.enet->socket, &p.enet->address);
-    p.packet = av_packet_alloc();
     const unsigned char mapping[2] = {0, 1};
     int error = 0;
     p.opus = opus_multistream_encoder_create(48000, 2, 1, 1, mapping, OPUS_APPLICATION_RESTRICTED_LOWDELAY, &error);
@@ -419,9 +371,6 @@ FakeStreamHost::~FakeStreamHost() {
     parts_->thread.join();
     enet_host_destroy(parts_->enet);
     for (int fd : {parts_->rtsp_fd, parts_->video_fd, parts_->audio_fd}) close(fd);
-    avcodec_free_context(&parts_->encoder);
-    av_frame_free(&parts_->picture);
-    av_packet_free(&parts_->packet);
     opus_multistream_encoder_destroy(parts_->opus);
 }
 

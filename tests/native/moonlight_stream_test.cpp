@@ -5,12 +5,16 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <set>
 #include <thread>
 
 #include "link/wire.h"
 #include "server/log.h"
+#include "server/moonlight/control_message.h"
 #include "server/moonlight/game_stream.h"
+#include "server/moonlight/reed_solomon.h"
+#include "server/moonlight/rtsp_client.h"
 #include "tests/moonlight/fake_stream_host.h"
 
 namespace {
@@ -156,6 +160,93 @@ TEST(GameStream, RecoversDroppedPacketsAndEndsWhenTheHostQuitsOrVanishes) {
         vanish ? s.host.vanish() : s.host.quit();
         EXPECT_EQ(s.wait_end(), vanish ? "Värddatorn svarar inte längre." : "Spelet avslutades på värddatorn.");
     }
+}
+
+}  // namespace
+
+namespace {
+
+std::string hex(const uint8_t* p, size_t n) {
+    std::string s;
+    char b[3];
+    for (size_t i = 0; i < n; i++) s += (snprintf(b, sizeof b, "%02x", p[i]), b);
+    return s;
+}
+
+TEST(GameStreamParts, ReedSolomonGivesTheReferenceParityAndRebuildsAnyLostShards) {
+    static const uint8_t AUDIO_ROWS[8] = {0x77, 0x40, 0x38, 0x0e, 0xc7, 0xa7, 0x0d, 0x6c};
+    struct Case {
+        int data;
+        const uint8_t* rows;  // null: the Cauchy matrix
+        const char* parity;
+    } cases[] = {
+        {4, nullptr, "495d9681009a8d46"},
+        {4, AUDIO_ROWS, "1f60e0bef44864d7"},
+        {3, nullptr, "5deed16111cc129e"},
+        {1, nullptr, "8609870a0f0efa0c"},
+    };
+    for (const Case& c : cases) {
+        qvs::ReedSolomon rs = c.rows ? qvs::ReedSolomon(c.data, 2, c.rows) : qvs::ReedSolomon(c.data, 2);
+        uint8_t shards[6][4];
+        for (int i = 0; i < c.data; i++)
+            for (int b = 0; b < 4; b++) shards[i][b] = uint8_t(0x11 * (i + 1) + b);
+        uint8_t* rows[6];
+        for (int i = 0; i < 6; i++) rows[i] = shards[i];
+        rs.encode(rows, 4);
+        EXPECT_EQ(hex(shards[c.data], 4) + hex(shards[c.data + 1], 4), c.parity);
+        // Every way of losing up to two of the shards.
+        for (int lost = 0; lost < 1 << (c.data + 2); lost++) {
+            uint8_t copy[6][4], present[6];
+            std::memcpy(copy, shards, sizeof copy);
+            int missing = 0;
+            for (int i = 0; i < c.data + 2; i++) {
+                present[i] = !(lost >> i & 1);
+                if (!present[i]) std::memset(copy[i], 0xEE, 4), missing++;
+                rows[i] = copy[i];
+            }
+            bool rebuilt = rs.recover(rows, present, 4);
+            EXPECT_EQ(rebuilt, missing <= 2) << lost;
+            if (rebuilt) {
+                EXPECT_EQ(hex(copy[0], 4 * size_t(c.data)), hex(shards[0], 4 * size_t(c.data))) << lost;
+            }
+        }
+    }
+}
+
+TEST(GameStreamParts, ControlMessagesAreSealedAsTheReferenceAndForgeriesRefused) {
+    uint8_t key[16];
+    for (int i = 0; i < 16; i++) key[i] = uint8_t(i);
+    std::vector<uint8_t> sealed = qvs::seal_control(key, 0, 'C', {0x0302, {0, 0}});
+    EXPECT_EQ(hex(sealed.data(), sealed.size()), "01001a000000000022302723537811166cb9bfead7dad4575cd629f5cafe");
+    qvs::ControlMessage m;
+    ASSERT_TRUE(qvs::open_control(key, 'C', sealed.data(), sealed.size(), &m));
+    EXPECT_EQ(std::make_pair(m.type, m.payload), std::make_pair(uint16_t(0x0302), std::vector<uint8_t>{0, 0}));
+    EXPECT_FALSE(qvs::open_control(key, 'H', sealed.data(), sealed.size(), &m));  // the other direction's IV
+    for (size_t at : {size_t(2), size_t(10), sealed.size() - 1}) {
+        std::vector<uint8_t> bad = sealed;
+        bad[at] ^= 1;
+        EXPECT_FALSE(qvs::open_control(key, 'C', bad.data(), bad.size(), &m)) << at;
+    }
+}
+
+TEST(GameStreamParts, RtspRepliesAreReadAndTheAnnounceFitsTheHostsBuffer) {
+    qvs::RtspReply r;
+    ASSERT_TRUE(qvs::parse_rtsp_reply("RTSP/1.0 200 OK\r\nCSeq: 3\r\nSession: DEADBEEFCAFE;timeout = 90\r\n"
+                                      "Transport: server_port=48000\r\n\r\na=x\n",
+                                      &r));
+    EXPECT_EQ(r.status, 200);
+    EXPECT_EQ(r.headers["session"] + "|" + r.headers["transport"] + "|" + r.body,
+              "DEADBEEFCAFE;timeout = 90|server_port=48000|a=x\n");
+    EXPECT_FALSE(qvs::parse_rtsp_reply("HTTP/1.1 200 OK\r\n\r\n", &r));
+    EXPECT_EQ(qvs::rtsp_port_of("rtsp://[fe80::1]:48010"), 48010);
+    EXPECT_EQ(qvs::rtsp_port_of("rtspenc://10.0.0.1:48010"), -1);
+    qvs::GameStreamLaunch l;
+    l.host = "255.255.255.255";
+    l.width = l.height = 4096;
+    l.fps = l.bitrate_kbps = 100000;
+    std::string sdp = qvs::announce_sdp(l, l.host, 1392, 1);
+    EXPECT_LT(sdp.size() + 200, 2048u);  // room for the request line and headers
+    EXPECT_NE(sdp.find("a=x-nv-general.useReliableUdp:13 \r\n"), std::string::npos);
 }
 
 }  // namespace
