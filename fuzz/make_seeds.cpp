@@ -60,7 +60,7 @@ Bytes block_stream(const Bytes& body) {
 int main(int argc, char** argv) {
     if (argc != 2) return std::fprintf(stderr, "usage: fuzz_make_seeds <folder>\n"), 2;
     root = argv[1];
-    for (const char* target : {"messages", "decode_blocks", "wire_text", "settings_file"}) std::filesystem::remove_all(root / target);
+    for (const char* target : {"messages", "decode_blocks", "wire_text", "settings_file", "server_config", "web_address"}) std::filesystem::remove_all(root / target);
     auto msg = [](uint8_t type, const Bytes& payload) { return qvs::frame_message(type, payload); };
     const int16_t samples[] = {0, 1000, -1000, 32767, -32768, 5, 6, 7};
     Bytes menu = qvs::make_stream_setup(160, 120, 22050, 2, "Meny \xC3\xA5\xC3\xA4\xC3\xB6") +
@@ -117,6 +117,18 @@ int main(int argc, char** argv) {
                                      "\nbredd=" + std::string(400, '9') + "\nkey\n=5\n[\n]\n[]\nport=4");
     put("settings_file", "no_section", "host=nowhere\nport=99\n");
     put("settings_file", "program_path", "C:\\" + std::string(243, 'd') + "\\Q.EXE");
+    // The server's configuration files and typed web addresses (a zero byte, then the search address).
+    const std::string app = "[[app]]\nname = \"Terminal\"\nkind = \"program\"\ncommand = [\"xterm\", \"-e\", 'sh']\n";
+    put("server_config", "every_key", "listen = \"0.0.0.0:3300\"\nkey = \"hemlig\" # x\nkeep_sessions = 10\nquality = \"auto\"\n"
+        "user = \"nobody\"\n" + app + "[[app]]\nname = \"Sk\xC3\xA4rm\"\nkind = \"screen\"\ndisplay = \":0\"\n[[app]]\n"
+        "name = 'F'\nkind = \"window\"\ndisplay = \":0\"\ntitle = \"Mousepad\"\n[[app]]\nname = \"Webb\"\nkind = \"web\"\n"
+        "home = \"https://a.se/\"\nsearch = \"https://s.se/?q=%s\"\n[[app]]\nname = \"Demo\"\nkind = \"demo\"\n");
+    put("server_config", "faults", "quality = 101\nkeep_sessions = -1\n[[app]]\nname = \"\"\nkind = \"spel\"\ncommand = []\n");
+    put("server_config", "inline", "app = [{name = \"x\", kind = \"demo\"}, {name = \"y\", kind = \"program\", command = [1]}]\n");
+    for (const char* typed : {"example.org/x?y#z", "  HTTP://A.se\t/ ", "javascript:alert(1)", "10.0.0.1:8080/a",
+                              "[::1]:80", "nas", "r\xC3\xA4ksm\xC3\xB6rg\xC3\xA5s.se", "tv\xC3\xA5 ord", "data:,x", "a..b"})
+        put("web_address", "typed" + std::to_string(written), std::string(typed) + '\0' + "https://s.se/?q=%s&%s");
+    put("web_address", "no_search", "hur m\xC3\xA5nga");
     std::printf("make_seeds: %d seeds in %s\n", written, argv[1]);
     return 0;
 }

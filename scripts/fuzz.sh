@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-15}
 shift || true
-targets=("${@:-messages decode_blocks wire_text settings_file}")
+targets=("${@:-messages decode_blocks wire_text settings_file server_config web_address}")
 build=build/fuzz
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -23,6 +23,7 @@ for name in ${targets[*]}; do
     case $name in
         messages) limits="131072 64" ;; decode_blocks) limits="65536 16" ;;
         wire_text) limits="2048 4" ;; settings_file) limits="16384 8" ;;
+        server_config) limits="16384 64" ;; web_address) limits="4096 4" ;;
     esac
     set -- $limits
     corpus=$build/corpus/$name artifacts=$build/artifacts/$name/ log=$build/logs/$name.log
