@@ -4,6 +4,11 @@
 #include <map>
 #include <mutex>
 
+// Last: it defines min and max as macros. LockDisplay comes from here.
+#include <X11/Xlibint.h>
+#undef min
+#undef max
+
 namespace qvs {
 
 namespace {
@@ -69,7 +74,14 @@ XConnection::~XConnection() {
     if (display_) XCloseDisplay(display_);
 }
 
-void XConnection::on_lost(Display*, void* self) { static_cast<XConnection*>(self)->lost_ = true; }
+void XConnection::on_lost(Display* display, void* self) {
+    static_cast<XConnection*>(self)->lost_ = true;
+    // Xlib unlocks the display before it calls this handler, and the call
+    // that met the broken connection (an XSync, say) unlocks it once more
+    // when the handler returns: a second unlock of an unlocked mutex. Taken
+    // again here, the two unlocks have a lock each.
+    LockDisplay(display);
+}
 
 XErrorTrap::XErrorTrap(Display* display) : display_(display), saved_(trapped_errors) {}
 
