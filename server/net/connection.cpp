@@ -239,8 +239,9 @@ void Connection::run() {
         if (ended_ || !flush_output() || !wait(now)) break;
     }
     stream_.release_input();
+    if (admission_->evicted()) end_reason_ = "it had not shown the right key and made way for another client";
     log_close();
-    ::close(fd_);
+    admission_->close();
 }
 
 void Connection::log_close() {
@@ -252,9 +253,9 @@ void Connection::log_close() {
              pings_, dropped ? (", " + std::to_string(dropped) + " sound pieces skipped").c_str() : "");
 }
 
-void serve_connection(int fd, const ServerConfig& config, int number, const std::string& host,
+void serve_connection(const std::shared_ptr<Admission>& admission, const ServerConfig& config, int number,
                       const std::string& peer, const std::atomic<bool>* stop) {
-    Connection connection(fd, config, number, host, peer, stop);
+    Connection connection(admission, config, number, peer, stop);
     connection.run();
 }
 

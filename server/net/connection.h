@@ -25,6 +25,7 @@
 #include <memory>
 #include <string>
 
+#include "server/net/admission.h"
 #include "server/net/output_queue.h"
 #include "server/net/server.h"
 #include "server/net/stream.h"
@@ -35,10 +36,10 @@ namespace qvs {
 
 class Connection {
 public:
-    Connection(int fd, const ServerConfig& config, int number, const std::string& host, const std::string& peer,
-               const std::atomic<bool>* stop)
-        : fd_(fd), config_(config), number_(number), host_(host), peer_(peer), stop_(stop),
-          stream_(config, number, out_) {}
+    Connection(const std::shared_ptr<Admission>& admission, const ServerConfig& config, int number,
+               const std::string& peer, const std::atomic<bool>* stop)
+        : admission_(admission), fd_(admission->fd()), config_(config), number_(number), host_(admission->host()),
+          peer_(peer), stop_(stop), stream_(config, number, out_) {}
     ~Connection();
 
     // Serves the client until the connection ends; closes the socket.
@@ -71,6 +72,7 @@ private:
     void back_to_menu(const std::string& status);
     void send_menu();
 
+    std::shared_ptr<Admission> admission_;
     int fd_;
     const ServerConfig& config_;
     int number_;

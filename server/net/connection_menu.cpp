@@ -34,6 +34,7 @@ void Connection::on_hello() {
             return;
         }
     }
+    admission_->admit();
     format_.width = clamp(config_.width ? config_.width : hello_.width ? hello_.width : 640, MIN_WIDTH, MAX_WIDTH);
     format_.height =
         clamp(config_.height ? config_.height : hello_.height ? hello_.height : 480, MIN_HEIGHT, MAX_HEIGHT);

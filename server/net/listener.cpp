@@ -11,6 +11,7 @@
 #include <memory>
 #include <thread>
 
+#include "server/net/admission.h"
 #include "server/protocol.h"
 #include "server/net/server.h"
 #include "server/sessions/workspace.h"
@@ -33,7 +34,9 @@ int open_listener(const std::string& address, int port, int* bound_port, std::st
     }
     int one = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || ::listen(fd, 16) != 0) {
+    // A long queue: a burst of connections from one address must not crowd
+    // out another's in the kernel before they are accepted.
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || ::listen(fd, 256) != 0) {
         *error = "cannot listen on " + address + ":" + std::to_string(port) + ": " + std::strerror(errno);
         ::close(fd);
         return -1;
@@ -49,6 +52,7 @@ namespace {
 struct Client {
     std::thread thread;
     std::shared_ptr<std::atomic<bool>> done = std::make_shared<std::atomic<bool>>(false);
+    std::shared_ptr<Admission> admission;
 };
 
 // Joins the threads of connections that have ended.
@@ -95,18 +99,24 @@ void serve(int listen_fd, const ServerConfig& config, const std::atomic<bool>* s
         char host[INET_ADDRSTRLEN] = "?";
         inet_ntop(AF_INET, &sa.sin_addr, host, sizeof host);
         std::string peer = std::string(host) + ":" + std::to_string(ntohs(sa.sin_port));
-        if (clients.size() >= size_t(MAX_CONNECTIONS)) {
+        std::vector<std::shared_ptr<Admission>> open;
+        for (const Client& c : clients) open.push_back(c.admission);
+        bool full = false;
+        std::shared_ptr<Admission> making_way = make_room(open, host, MAX_CONNECTIONS, &full);
+        if (full) {
             log_line("%s turned away: %d clients already", peer.c_str(), MAX_CONNECTIONS);
             turn_away(fd);
             continue;
         }
+        if (making_way) making_way->evict();
         accepted++;
         clients.emplace_back();
         Client& c = clients.back();
+        c.admission = std::make_shared<Admission>(fd, host);
         std::shared_ptr<std::atomic<bool>> done = c.done;
-        std::string address = host;
-        c.thread = std::thread([fd, &config, accepted, address, peer, stop, done] {
-            serve_connection(fd, config, accepted, address, peer, stop);
+        std::shared_ptr<Admission> admission = c.admission;
+        c.thread = std::thread([admission, &config, accepted, peer, stop, done] {
+            serve_connection(admission, config, accepted, peer, stop);
             done->store(true);
         });
     }

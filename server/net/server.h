@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -44,9 +45,11 @@ const int MAX_CONNECTIONS = 32;
 // Returns the socket, or -1 with `error` filled. `bound_port` gets the port.
 int open_listener(const std::string& address, int port, int* bound_port, std::string* error);
 
-// Serves one connection until it ends; closes `fd`. `stop` may be null.
-// `host`: the peer's address without port (wrong keys are counted by it).
-void serve_connection(int fd, const ServerConfig& config, int number, const std::string& host,
+class Admission;
+
+// Serves one connection until it ends; closes its socket. `stop` may be
+// null. Wrong keys are counted by the admission's address.
+void serve_connection(const std::shared_ptr<Admission>& admission, const ServerConfig& config, int number,
                       const std::string& peer, const std::atomic<bool>* stop);
 
 // Accepts clients, each on a thread of its own, until `stop` is set

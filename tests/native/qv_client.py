@@ -12,8 +12,8 @@ def rgb555(r, g, b):
 
 
 class Client:
-    def __init__(self, port, name='TEST', key='', size=(320, 240), rate=0):
-        self.sock = socket.create_connection(('127.0.0.1', port), timeout=10)
+    def __init__(self, port, name='TEST', key='', size=(320, 240), rate=0, source='127.0.0.1'):
+        self.sock = socket.create_connection(('127.0.0.1', port), timeout=10, source_address=(source, 0))
         self.buf, (self.w, self.h), self.frames, self.pixels = b'', size, 0, [0] * (size[0] * size[1])
         self.texts, self.apps, self.states, self.sound = [], [], [], []
         hello = b'QV98\x01\x00' + struct.pack('<HHBIB', self.w, self.h, 30, rate, 2)
