@@ -103,7 +103,8 @@ if os.geteuid() == 0:
                     '"echo $(id -u) $DISPLAY $XAUTHORITY $PULSE_SERVER > %s/env.new; mv %s/env.new %s/env; sleep 60"]\n'
                     % (seen, seen, seen))
     try:
-        connect(server.port).launch(1)
+        c = connect(server.port)
+        c.launch(1)
         uid, display, auth, sound = open(seen + '/env').read().split()
         check('the program runs as nobody', uid == '65534', uid)
         xvfb = subprocess.run(['ps', '-o', 'user=,args=', '-C', 'Xvfb'], capture_output=True, text=True).stdout
@@ -115,6 +116,10 @@ if os.geteuid() == 0:
         check('an X client needs the cookie', (xdpy('/dev/null'), xdpy(auth)) == (1, 0))
         check('no sound asked: PULSE_SERVER leads nowhere', sound.startswith('unix:') and
               not os.path.exists(sound[5:]), sound)
+        subprocess.run(['pkill', '-KILL', '-f', 'Xvfb .*-auth ' + auth])
+        gone = c.pump(10, lambda: c.states[-1:] == [0])
+        check('its X server killed: the client is back in the menu, told why', gone and 'inte längre' in c.status()[-1],
+              c.status())
     finally:
         server.stop(9)
 done()
