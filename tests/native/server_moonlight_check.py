@@ -3,7 +3,7 @@
 or absent host, F9 while the PIN shows, no PIN after a restart), the host's picture, tone and input, F9 and resume,
 the host's apps as menu entries, a host that vanishes, and a smoke run of scripts/moonlight-check.sh.
 Usage: server_moonlight_check.py SERVER FAKE_HOST MOONLIGHT_CHECK_SH"""
-import os, socket, struct, subprocess, sys, tempfile, time
+import os, socket, struct, subprocess, sys, tempfile, threading, time
 
 from qv_client import KEY, LAUNCH, MENU, MOUSE_BUTTON, MOUSE_POS, Server, check, connect, done
 
@@ -19,6 +19,7 @@ class Host:  # the test host: typed into through its stdin, its API events read 
         self.proc = subprocess.Popen([host_bin, '--input-log', self.log] + list(args), stdin=subprocess.PIPE,
                                      stdout=subprocess.PIPE, text=True)
         self.http, self.events = int(self.proc.stdout.readline().split()[1]), []
+        threading.Thread(target=lambda: [self.events.append(l.strip()) for l in self.proc.stdout], daemon=True).start()
 
     def type(self, line):
         self.proc.stdin.write(line + '\n')
@@ -27,7 +28,7 @@ class Host:  # the test host: typed into through its stdin, its API events read 
     def saw(self, word, seconds=10):  # waits for an event line beginning with `word`
         end = time.time() + seconds
         while not any(e.startswith(word) for e in self.events) and time.time() < end:
-            self.events.append(self.proc.stdout.readline().strip())
+            time.sleep(0.05)
         return any(e.startswith(word) for e in self.events)
 
     def stop(self):
@@ -142,7 +143,7 @@ try:
     c.pump(8, back(c))
     check('the host vanishes: the menu and a text within 5 s', c.states[-1:] == [0] and c.status() and
           time.time() - start < 5.5, '%.1f s %s' % (time.time() - start, c.texts[-2:]))
-    check('the server serves on', len(connect(server.port).apps) == 4)
+    check('the server serves on', len(connect(server.port).apps) >= 4)
 finally:
     server.stop()
     host.stop()
@@ -161,4 +162,5 @@ host.stop()
 text = ''.join(out)
 check('moonlight-check.sh pairs, lists, streams and reports', tool.returncode == 0 and 'PIN round trip: ' in text and
       'Desktop, Testspel' in text and 'frames per second' in text, text)
+print(text)
 done()
