@@ -33,13 +33,16 @@ namespace {
 const char PING_PAYLOAD[] = "0123456789ABCDEF";
 const uint32_t CONNECT_DATA = 0x1234567;
 
-int udp_socket(sockaddr_in* bound) {
-    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    bound->sin_family = AF_INET;
-    bound->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof *bound;
-    bind(fd, reinterpret_cast<sockaddr*>(bound), len);
-    getsockname(fd, reinterpret_cast<sockaddr*>(bound), &len);
+// A socket bound to a free port of 127.0.0.1; the port into *port.
+int bound_socket(int type, int* port) {
+    int fd = socket(AF_INET, type | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    bind(fd, reinterpret_cast<sockaddr*>(&a), len);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    *port = ntohs(a.sin_port);
     return fd;
 }
 
@@ -96,13 +99,13 @@ std::string describe_input(const std::vector<uint8_t>& p) {
 }  // namespace
 
 uint32_t fake_frame_colour(uint32_t frame) {
-    static const uint32_t COLOURS[] = {0xFF0000, 0x00FF00, 0x0000FF, 0xFFFF00, 0xFFFFFF};
+    static const uint32_t COLOURS[] = {0xFF0000, 0xFFFF00, 0x00FF00, 0x0000FF, 0xFFFFFF};
     return COLOURS[(frame / 15) % 5];
 }
 
 struct FakeStreamHost::Parts {
     FakeStreamOptions options;
-    int rtsp_fd = -1, video_fd = -1, audio_fd = -1, rtsp_port = 0;
+    int rtsp_fd = -1, video_fd = -1, audio_fd = -1, rtsp_port = 0, video_port = 0, audio_port = 0;
     ENetHost* enet = nullptr;
     std::atomic<bool> stop{false}, quitting{false}, vanished{false}, running_app{false}, has_launch{false};
     std::mutex lock;
@@ -170,12 +173,6 @@ void FakeStreamHost::Parts::rtsp(int listen_fd) {
     std::string cseq = cseq_at == std::string::npos ? "0" : std::to_string(std::atoi(in.c_str() + cseq_at + 6));
     if (has_launch) {
         reply = "RTSP/1.0 200 OK\r\nCSeq: " + cseq + "\r\n";
-        auto port_of = [](int fd2) {
-            sockaddr_in a{};
-            socklen_t l = sizeof a;
-            getsockname(fd2, reinterpret_cast<sockaddr*>(&a), &l);
-            return std::to_string(ntohs(a.sin_port));
-        };
         if (method == "DESCRIBE") {
             reply += "\r\na=x-ss-general.featureFlags:0\na=x-ss-general.encryptionSupported:1\n"
                      "a=x-ss-general.encryptionRequested:1\na=fmtp:97 surround-params=21101\n";
@@ -186,7 +183,7 @@ void FakeStreamHost::Parts::rtsp(int listen_fd) {
                          "\r\nX-SS-Connect-Data: " + std::to_string(CONNECT_DATA) + "\r\n\r\n";
             else
                 reply += "Transport: server_port=" +
-                         port_of(in.find("streamid=audio") != std::string::npos ? audio_fd : video_fd) +
+                         std::to_string(in.find("streamid=audio") != std::string::npos ? audio_port : video_port) +
                          "\r\nX-SS-Ping-Payload: " + PING_PAYLOAD + "\r\n\r\n";
         } else {
             if (method == "ANNOUNCE") {
@@ -257,31 +254,25 @@ void FakeStreamHost::Parts::send_frame() {
     std::vector<uint8_t> shards(size_t(data + parity) * shard_size, 0);
     std::vector<uint8_t*> rows;
     for (int i = 0; i < data + parity; i++) rows.push_back(&shards[size_t(i) * shard_size]);
+    // Data shards carry their flags and packet index under the parity; the
+    // rest of the header is filled in after it, on parity shards too.
     for (int i = 0; i < data; i++) {
         VideoPacketHeader h;
         h.packet_index = uint16_t(video_seq + i);
-        h.frame = frame;
         h.flags = uint8_t(VIDEO_PIC_DATA | (i == 0 ? VIDEO_SOF : 0) | (i == data - 1 ? VIDEO_EOF : 0));
         write_video_header(h, rows[size_t(i)]);
-        size_t at = size_t(i) * chunk, n = std::min(chunk, stream.size() - at);
-        std::memcpy(rows[size_t(i)] + VIDEO_HEADER_SIZE, &stream[at], n);
+        size_t at = size_t(i) * chunk;
+        std::memcpy(rows[size_t(i)] + VIDEO_HEADER_SIZE, &stream[at], std::min(chunk, stream.size() - at));
     }
     ReedSolomon(data, parity).encode(rows.data(), shard_size);
     for (int i = 0; i < data + parity; i++) {
         uint8_t* s = rows[size_t(i)];
-        uint8_t keep[12];
-        std::memcpy(keep, s + 16, 4);
-        std::memcpy(keep + 4, s + 24, 3);
-        VideoPacketHeader h;
-        h.sequence = video_seq++;
-        h.timestamp = frame * 90000u / unsigned(session.fps);
-        h.frame = frame;
-        h.data_shards = data;
-        h.shard = i;
-        h.fec_percent = percent;
-        write_video_header(h, s);
-        std::memcpy(s + 16, keep, 4);
-        std::memcpy(s + 24, keep + 4, 3);
+        s[0] = 0x90;
+        put_be16(s + 2, video_seq++);
+        put_be32(s + 4, frame * 90000u / unsigned(session.fps));
+        put_le32(s + 20, frame);
+        s[27] = 0;  // FEC block 0 of 1
+        put_le32(s + 28, uint32_t(data) << 22 | uint32_t(i) << 12 | uint32_t(percent) << 4);
         bool drop = i < data && options.drop_every > 0 && ++data_sent % unsigned(options.drop_every) == 0;
         if (!drop) video.send(video_fd, s, shard_size);
     }
@@ -342,18 +333,10 @@ FakeStreamHost::FakeStreamHost(const FakeStreamOptions& options) : parts_(new Pa
     p.options = options;
     static std::once_flag once;
     std::call_once(once, [] { enet_initialize(); });
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    p.rtsp_fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    bind(p.rtsp_fd, reinterpret_cast<sockaddr*>(&a), len);
+    p.rtsp_fd = bound_socket(SOCK_STREAM, &p.rtsp_port);
     listen(p.rtsp_fd, 8);
-    getsockname(p.rtsp_fd, reinterpret_cast<sockaddr*>(&a), &len);
-    p.rtsp_port = ntohs(a.sin_port);
-    sockaddr_in v{}, s{};
-    p.video_fd = udp_socket(&v);
-    p.audio_fd = udp_socket(&s);
+    p.video_fd = bound_socket(SOCK_DGRAM, &p.video_port);
+    p.audio_fd = bound_socket(SOCK_DGRAM, &p.audio_port);
     ENetAddress address{};
     enet_address_set_host(&address, "127.0.0.1");
     p.enet = enet_host_create(&address, 4, 0, 0, 0);
