@@ -47,6 +47,7 @@ bool ControlStream::start(const std::string& host, int port, uint32_t connect_da
         connected = enet_host_service(host_, &event, 50) > 0 && event.type == ENET_EVENT_TYPE_CONNECT;
     if (!connected) {
         *why = "control: no ENet connection to port " + std::to_string(port);
+        peer_ = nullptr;  // nothing to say goodbye to
         return false;
     }
     // ENet's own timeout stays above ours, so that silence is ours to judge.

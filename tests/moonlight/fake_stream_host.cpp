@@ -274,7 +274,8 @@ void FakeStreamHost::Parts::send_frame() {
         s[27] = 0;  // FEC block 0 of 1
         put_le32(s + 28, uint32_t(data) << 22 | uint32_t(i) << 12 | uint32_t(percent) << 4);
         bool drop = i < data && options.drop_every > 0 && ++data_sent % unsigned(options.drop_every) == 0;
-        if (!drop) video.send(video_fd, s, shard_size);
+        if (!drop && !(options.lose_frame_every > 0 && frame % unsigned(options.lose_frame_every) == 0))
+            video.send(video_fd, s, shard_size);
     }
     flowing = true;
 }

@@ -29,6 +29,7 @@ struct FakeLaunch {
 
 struct FakeStreamOptions {
     int drop_every = 0;        // drop one video data packet in every N (FEC recovers it); 0: none
+    int lose_frame_every = 0;  // send nothing of one frame in every N (an IDR mends it); 0: none
     std::string input_log;     // file: one line per input event the host decoded ("" : none)
 };
 

@@ -142,17 +142,32 @@ TEST(GameStream, InputArrivesAsTheHostsKeysAndPackets) {
     EXPECT_EQ(s.host.input_events(), expected);
 }
 
-TEST(GameStream, RecoversDroppedPacketsAndEndsWhenTheHostQuitsOrVanishes) {
-    for (bool vanish : {false, true}) {
+TEST(GameStream, DoesNotStartWithoutTheHostsLaunch) {
+    qvs::FakeStreamHost host({});  // never launched: its RTSP port answers nothing
+    qvs::GameStreamLaunch l;
+    l.host = "127.0.0.1";
+    l.session_url = "rtsp://127.0.0.1:" + std::to_string(host.rtsp_port());
+    std::string error;
+    EXPECT_FALSE(GameStream::start(l, &error));
+    EXPECT_EQ(error, "Strömmen från värddatorn kunde inte startas.");
+}
+
+TEST(GameStream, MendsLossesAndEndsWhenTheHostQuitsOrVanishes) {
+    struct Case {
+        int drop_every, lose_frame_every;
+        bool more_idr;  // beyond the start's: frames were lost past what parity mends
+        bool vanish;
+    } cases[] = {{3, 0, false, false}, {0, 10, true, true}};
+    for (const Case& c : cases) {
         qvs::FakeStreamOptions options;
-        options.drop_every = 3;
+        options.drop_every = c.drop_every;
+        options.lose_frame_every = c.lose_frame_every;
         Streaming s(options);
         ASSERT_TRUE(s.stream);
         EXPECT_GE(s.colours(1200).size(), 2u);
-        int requests = s.host.idr_requests();
-        EXPECT_EQ(requests, 1);  // the start's: every loss was mended by parity
-        vanish ? s.host.vanish() : s.host.quit();
-        EXPECT_EQ(s.wait_end(), vanish ? "Värddatorn svarar inte längre." : "Spelet avslutades på värddatorn.");
+        EXPECT_EQ(s.host.idr_requests() > 1, c.more_idr);
+        c.vanish ? s.host.vanish() : s.host.quit();
+        EXPECT_EQ(s.wait_end(), c.vanish ? "Värddatorn svarar inte längre." : "Spelet avslutades på värddatorn.");
     }
 }
 
