@@ -62,7 +62,8 @@ bool MoonlightSource::pair(HostApi& api, const ServerInfo& info) {
     std::string pin = make_pin();
     log_line("moonlight: pairing with %s, PIN shown to the client", entry_.host.c_str());
     say(SLOT_PIN, pin);
-    say(SLOT_STATUS, "Skriv in PIN-koden " + pin + " i värdens webbgränssnitt (Sunshine/Apollo, fliken PIN).");
+    // The title screen shows the PIN with its own prompt; the status line says how long it waits.
+    say(SLOT_STATUS, "Väntar på PIN-koden i värdens webbgränssnitt (högst två minuter).");
     PairOutcome outcome = pair_with_host(api, info.app_version, pin, PAIRING_TIMEOUT_MS);
     say(SLOT_PIN, "");
     switch (outcome) {
@@ -70,8 +71,8 @@ bool MoonlightSource::pair(HostApi& api, const ServerInfo& info) {
         log_line("moonlight: paired with %s", entry_.host.c_str());
         say(SLOT_STATUS, "Parkopplad med " + entry_.host + ".");
         return true;
-    case PairOutcome::WrongPin: fail("Fel PIN-kod: värden fick en annan kod. Välj spelet igen för en ny PIN-kod."); break;
-    case PairOutcome::TimedOut: fail("Ingen PIN-kod inom två minuter. Välj spelet igen för en ny PIN-kod."); break;
+    case PairOutcome::WrongPin: fail("Fel PIN-kod. Välj spelet igen för en ny."); break;
+    case PairOutcome::TimedOut: fail("Ingen PIN-kod inom två minuter. Välj spelet igen för en ny."); break;
     case PairOutcome::Refused: fail("Värden " + entry_.host + " vägrade parkopplingen."); break;
     case PairOutcome::Unreachable: fail("Värden " + entry_.host + " svarar inte."); break;
     case PairOutcome::Cancelled: fail("Parkopplingen avbröts."); break;
@@ -89,7 +90,7 @@ void MoonlightSource::get_ready() {
     HostApi api(entry_.host, entry_.port, identity);
     api.set_cancel(&cancel_);
     ServerInfo info;
-    const std::string unreachable = "Värden " + entry_.host + " svarar inte. Är den på, med Sunshine eller Apollo igång?";
+    const std::string unreachable = "Värden " + entry_.host + " svarar inte. Är den på och kör Sunshine/Apollo?";
     Reach reach = api.server_info(&info);
     if (reach == Reach::BadReply) return fail(entry_.host + " svarar inte som en spelvärd (Sunshine/Apollo).");
     if (reach != Reach::Ok) return fail(unreachable);

@@ -1,6 +1,6 @@
 """quorvane.exe under Wine, scenarios as data: one session each, steps that act (ACTIONS) or check (Run.step_*)
 what reaches the server, the screen and QUORVANE.INI.  run_e2e.py --exe EXE --out DIR [--scenario NAME ...]"""
-import os, struct, subprocess, sys, time  # noqa: E401
+import contextlib, os, socket, struct, subprocess, sys, threading, time  # noqa: E401
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import *  # noqa: E402,F401,F403
@@ -139,6 +139,47 @@ def real_server(run):   # on the test server's port; its menu a terminal whose s
 def typed(run): return os.path.exists(run.typed) and open(run.typed, encoding='utf-8').read()
 
 
+def moonlight_server(run):   # the real server with a game stream entry of the test host, through a proxy that reads the PIN
+    scratch, run.pins = run.args.scratch, []
+    host_bin = os.path.join(os.path.dirname(os.path.dirname(run.args.server)), 'tests', 'moonlight', 'fake_host')
+    run.host = subprocess.Popen([host_bin], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+    with open(os.path.join(scratch, 'server.toml'), 'w') as f:
+        f.write('[[app]]\nname = "Spel"\nkind = "moonlight"\nhost = "127.0.0.1"\nport = %s\napp = "Desktop"\n'
+                % run.host.stdout.readline().split()[1])
+    run.real = subprocess.Popen([run.args.server, '--config', f.name, '--listen', '127.0.0.1:0', '--allow-root'],
+                                stdout=subprocess.PIPE, stderr=open(os.path.join(scratch, 'server.log'), 'w'),
+                                env=dict(os.environ, XDG_DATA_HOME=scratch))
+    target = int(run.real.stdout.readline())
+    run.server.stop_listening() or run.conn.close()
+    listener = socket.create_server(('127.0.0.1', run.server.port))
+
+    def pipe(source, sink, sniff, buf=b''):
+        with contextlib.suppress(OSError):
+            while data := source.recv(1 << 16):
+                sink.sendall(data)
+                buf += data if sniff else b''
+                while len(buf) >= 5 and len(buf) >= 5 + struct.unpack('<I', buf[:4])[0]:
+                    n, kind = struct.unpack('<IB', buf[:5])
+                    kind == MSG_SERVER_TEXT and buf[5:6] == b'\x04' and run.pins.append(buf[6:5 + n].decode())
+                    buf = buf[5 + n:]
+
+    def accept():
+        client = listener.accept()[0]
+        real = socket.create_connection(('127.0.0.1', target))
+        for args in ((client, real, False), (real, client, True)):
+            threading.Thread(target=pipe, args=args, daemon=True).start()
+    threading.Thread(target=accept, daemon=True).start()
+
+
+def type_pin(run): run.host.stdin.write('pin %s\n' % run.pins[-1]) and run.host.stdin.flush()
+
+
+def host_picture(shot):   # one of the test host's pure colours, over the whole window
+    got = {shot.at(x, y) for x, y in ((W // 2, H // 2), (5, 5), (W - 5, H - 5))}
+    pure = len(got) == 1 and all(v <= 24 or v >= 231 for v in next(iter(got))) and max(next(iter(got))) >= 231
+    return '' if pure else 'not the host\'s picture: %r' % got
+
+
 MENU = [(7, 0, 'Anteckningar'), (300, 1, 'Hela sk\u00e4rmen'), (0xBEEF, 3, 'Webbl\u00e4sare')]
 HALF, NO_STATUS, WAITS = picture(W // 2, H // 2, 2), region(0, 0, W, H, STATUS, 0, 0), region(40, 120, 300, 140, WAITING, 40)
 SCENARIOS = {   # name: (keyboard layout, steps)
@@ -217,6 +258,13 @@ SCENARIOS = {   # name: (keyboard layout, steps)
         ('type', 'Hej '), ('key', 'aring', 'adiaeresis', 'odiaeresis', 'EuroSign', 'Return'),
         ('check', 'the shell read exactly the typed line', lambda run: typed(run) == 'Hej \u00e5\u00e4\u00f6\u20ac\n'),
         ('screen', 'the text shows on the top line', region(0, 0, W, 24, (0, 0, 0), 100)), ('shot', 'e2e_real_terminal.png')]),
+    # A game stream entry: the PIN on the title screen, typed into the test host, then the host's picture.
+    'moonlight': (None, [
+        ('do', moonlight_server), ('screen', "the real server's menu", band(0)), ('key', 'Return'),
+        ('check', 'a PIN reaches the client', lambda run: run.pins and len(run.pins[-1]) == 4, 20),
+        ('screen', 'the title screen shows the PIN under its prompt', region(40, H - 150, W, H - 128, (255, 220, 120), 50),
+         region(40, H - 125, 240, H - 85, (255, 255, 0), 50)), ('shot', 'e2e_moonlight_pin.png'), ('do', type_pin),
+        ('screen', "the PIN typed into the host: the host's picture", host_picture), ('shot', 'e2e_moonlight_stream.png')]),
 }
 
 
@@ -225,7 +273,8 @@ def play(layout, steps, args):
     try:
         run.play(steps)
     finally:
-        getattr(run, 'real', None) and (run.real.kill(), run.real.wait())
+        for p in (getattr(run, 'real', None), getattr(run, 'host', None)):
+            p and (p.kill(), p.wait())
         run.close()
     return run.failed
 

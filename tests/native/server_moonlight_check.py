@@ -70,7 +70,7 @@ try:
 
     launch(c, 1, pin_shown(c))
     check('unpaired: a PIN of 4 digits in slot 4, a prompt, the menu stays',
-          len(pin(c)) == 4 and pin(c).isdigit() and said(c, 'PIN-koden ' + pin(c)) and c.states == [], c.texts)
+          len(pin(c)) == 4 and pin(c).isdigit() and said(c, 'PIN-koden') and c.states == [], c.texts)
     pongs, handle = [], c.handle
     c.handle = lambda kind, p: pongs.append(p) if kind == 7 else handle(kind, p)
     c.send(PING, struct.pack('<I', 77))
