@@ -6,14 +6,15 @@
 
 namespace qvs {
 
-void FrameAssembler::start_block(const VideoPacketHeader& h, int parity) {
+void FrameAssembler::start_block(const VideoPacketHeader& h, int parity, size_t length) {
+    block_size_ = length;
     block_ = h.block;
     last_block_ = h.last_block;
     data_ = h.data_shards;
     parity_ = parity;
     percent_ = h.fec_percent;
     block_done_ = false;
-    shards_.assign(size_t(data_ + parity_) * shard_size_, 0);
+    shards_.assign(size_t(data_ + parity_) * block_size_, 0);
     present_.assign(size_t(data_ + parity_), 0);
     data_seen_ = parity_seen_ = 0;
 }
@@ -22,14 +23,14 @@ bool FrameAssembler::complete_block() {
     if (data_seen_ < data_) {
         if (data_seen_ + parity_seen_ < data_) return false;
         std::vector<uint8_t*> rows(size_t(data_ + parity_));
-        for (size_t i = 0; i < rows.size(); i++) rows[i] = &shards_[i * shard_size_];
-        if (!ReedSolomon(data_, parity_).recover(rows.data(), present_.data(), shard_size_)) return false;
+        for (size_t i = 0; i < rows.size(); i++) rows[i] = &shards_[i * block_size_];
+        if (!ReedSolomon(data_, parity_).recover(rows.data(), present_.data(), block_size_)) return false;
         recovered_ += data_ - data_seen_;
     }
     block_done_ = true;
     for (int i = 0; i < data_; i++) {
-        const uint8_t* shard = &shards_[size_t(i) * shard_size_];
-        payload_.insert(payload_.end(), shard + VIDEO_HEADER_SIZE, shard + shard_size_);
+        const uint8_t* shard = &shards_[size_t(i) * block_size_];
+        payload_.insert(payload_.end(), shard + VIDEO_HEADER_SIZE, shard + block_size_);
     }
     return true;
 }
@@ -64,12 +65,12 @@ FrameAssembler::Outcome FrameAssembler::add(const uint8_t* datagram, size_t leng
             broken_ = out.lost = true;
             return out;
         }
-        start_block(h, parity);
+        start_block(h, parity, length);
     }
     if (block_done_ || h.data_shards != data_ || parity != parity_ || h.last_block != last_block_ ||
-        present_[size_t(h.shard)])
+        length > block_size_ || present_[size_t(h.shard)])
         return out;
-    std::memcpy(&shards_[size_t(h.shard) * shard_size_], datagram, length);
+    std::memcpy(&shards_[size_t(h.shard) * block_size_], datagram, length);
     present_[size_t(h.shard)] = 1;
     (h.shard < data_ ? data_seen_ : parity_seen_)++;
     if (!complete_block() || block_ != last_block_) return out;

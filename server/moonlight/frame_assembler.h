@@ -17,7 +17,9 @@ namespace qvs {
 
 class FrameAssembler {
 public:
-    // datagram_size: packetSize + 16, the size of every shard.
+    // datagram_size: packetSize + 16 as we asked for it, the largest shard
+    // taken. A host may choose smaller ones: the first shard of a block that
+    // arrives sets the block's size, shorter ones are padded with zeros.
     explicit FrameAssembler(size_t datagram_size) : shard_size_(datagram_size) {}
 
     struct Outcome {
@@ -34,11 +36,12 @@ public:
     int recovered_shards() const { return recovered_; }
 
 private:
-    void start_block(const VideoPacketHeader& h, int parity);
+    void start_block(const VideoPacketHeader& h, int parity, size_t length);
     bool complete_block();  // true when the block is (now) complete
     bool finish_frame();
 
     size_t shard_size_;
+    size_t block_size_ = 0;  // the current block's shard size
     uint32_t frame_ = 0;       // frame being assembled, 0: none
     uint32_t done_frame_ = 0;  // last frame completed or given up
     bool broken_ = false;      // the current frame cannot be completed

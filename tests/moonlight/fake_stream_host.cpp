@@ -188,7 +188,9 @@ void FakeStreamHost::Parts::rtsp(int listen_fd) {
         } else {
             if (method == "ANNOUNCE") {
                 size_t at = in.find("x-nv-video[0].packetSize:");
-                if (at != std::string::npos) packet_size = std::atoi(in.c_str() + at + 25);
+                // Like a host configured for smaller packets than asked for: an
+                // IDR frame then takes several.
+                if (at != std::string::npos) packet_size = std::min(std::atoi(in.c_str() + at + 25), 256);
                 start_session();
             }
             reply += "\r\n";
