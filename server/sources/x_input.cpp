@@ -1,4 +1,5 @@
-// XInput on XTest and XKB.
+// XInput on XTest and XKB: the keyboard here, typing characters with the
+// keymap's help (XKeymap), the mouse in XMouse.
 //
 // A Windows key press arrives as Key(press), then Char when the key made a
 // character, then Key(release). Keys that never make a character (Enter,
@@ -23,23 +24,18 @@
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
-#include <chrono>
 #include <map>
 #include <vector>
 
 #include "link/wire.h"
 #include "server/sources/uinput_pad.h"
 #include "server/sources/x_display.h"
+#include "server/sources/x_keymap.h"
+#include "server/sources/x_mouse.h"
 
 namespace qvs {
 
 namespace {
-
-typedef std::chrono::steady_clock Clock;
-
-// A spare keycode gives its character back this long after its last use:
-// programs look a key up some time after it arrived.
-const std::chrono::seconds SPARE_KEEP(2);
 
 const uint16_t SCAN_LCTRL = 0x1D, SCAN_RCTRL = 0x11D, SCAN_LALT = 0x38, SCAN_RALT = 0x138;
 const uint8_t VK_CONTROL = 0x11, VK_PAUSE = 0x13, VK_NUMLOCK = 0x90;
@@ -67,28 +63,10 @@ unsigned scan_to_keycode(uint8_t vk, uint16_t scan) {
     return 0;
 }
 
-// The keysyms that stand for a Unicode character: Latin-1 is its own
-// keysym, the rest are 0x1000000 + code, and the euro sign also has its
-// old keysym, which keymaps use.
-std::vector<KeySym> keysyms_for(uint16_t code) {
-    if ((code >= 0x20 && code < 0x7F) || code >= 0xA0) {
-        if (code < 0x100) return {KeySym(code)};
-        if (code == 0x20AC) return {XK_EuroSign, KeySym(0x1000000 | code)};
-        return {KeySym(0x1000000 | code)};
-    }
-    return {};
-}
-
-bool among(KeySym sym, const std::vector<KeySym>& syms) {
-    for (KeySym s : syms)
-        if (s == sym) return true;
-    return false;
-}
-
 class XTestInput : public XInput {
 public:
     XTestInput(const std::string& display, PointMap map, std::string* error)
-        : conn_(display, error), d_(conn_.display()), map_(std::move(map)) {}
+        : conn_(display, error), d_(conn_.display()), mouse_(std::move(map)) {}
     ~XTestInput() override;
     bool start(std::string* error);
 
@@ -98,26 +76,18 @@ public:
 private:
     bool usable() const { return d_ && !conn_.lost(); }
     void read_events();
-    void load_keymap();
     void key(uint8_t vk, uint16_t scan, bool down);
     void character(uint16_t code);
     void flush_ctrl();
     void settle_pending();
     void press(unsigned keycode, bool down) { XTestFakeKeyEvent(d_, keycode, down ? True : False, 0); }
-    bool makes(unsigned keycode, const std::vector<KeySym>& syms, unsigned mods, unsigned group) const;
     void type_keysyms(const std::vector<KeySym>& syms);
     void tap_with_mods(unsigned keycode, unsigned mods);
-    unsigned modifier_key(int bit) const;
-    unsigned spare_for(KeySym sym);
-    void restore_spares(bool all);
     bool x_repeats(unsigned keycode) const;
-    void button(int x_button, bool down);
-    void wheel(int delta);
 
     XConnection conn_;
     Display* d_;
-    PointMap map_;
-    XkbDescPtr xkb_ = nullptr;
+    XKeymap keymap_;
     bool keymap_stale_ = false;
     int xkb_event_ = 0;
     XKeyboardState keyboard_{};  // the display's key repeat settings
@@ -131,16 +101,7 @@ private:
     uint8_t pending_vk_ = 0;
     uint16_t pending_scan_ = 0;
 
-    // Spare keycodes (no keysym in the keymap) and what they are bound to.
-    struct Spare {
-        unsigned keycode;
-        KeySym sym;  // NoSymbol: free
-        Clock::time_point used;
-    };
-    std::vector<Spare> spares_;
-
-    unsigned buttons_ = 0;  // X buttons held, bit n for button n
-    int wheel_sum_ = 0;
+    XMouse mouse_;
     UinputPad pad_;
 };
 
@@ -162,13 +123,10 @@ bool XTestInput::start(std::string* error) {
     XGetKeyboardControl(d_, &keyboard_);
     XkbSelectEvents(d_, XkbUseCoreKbd, XkbNewKeyboardNotifyMask | XkbMapNotifyMask,
                     XkbNewKeyboardNotifyMask | XkbMapNotifyMask);
-    load_keymap();
-    if (!xkb_) {
+    if (!keymap_.start(d_)) {
         *error = "cannot read the X keymap";
         return false;
     }
-    for (unsigned kc = xkb_->min_key_code; kc <= xkb_->max_key_code; kc++)
-        if (XkbKeyNumSyms(xkb_, kc) == 0 && xkb_->map->modmap[kc] == 0) spares_.push_back({kc, NoSymbol, Clock::now()});
     return true;
 }
 
@@ -177,13 +135,6 @@ XTestInput::~XTestInput() {
         release_all();
         XSync(d_, False);
     }
-    if (xkb_) XkbFreeKeyboard(xkb_, XkbAllComponentsMask, True);
-}
-
-void XTestInput::load_keymap() {
-    if (xkb_) XkbFreeKeyboard(xkb_, XkbAllComponentsMask, True);
-    xkb_ = XkbGetMap(d_, XkbKeyTypesMask | XkbKeySymsMask | XkbModifierMapMask, XkbUseCoreKbd);
-    keymap_stale_ = false;
 }
 
 void XTestInput::read_events() {
@@ -194,21 +145,6 @@ void XTestInput::read_events() {
     }
 }
 
-// Whether `keycode` makes one of `syms` with these modifiers.
-bool XTestInput::makes(unsigned keycode, const std::vector<KeySym>& syms, unsigned mods, unsigned group) const {
-    unsigned consumed = 0;
-    KeySym sym = NoSymbol;
-    return XkbTranslateKeyCode(xkb_, KeyCode(keycode), XkbBuildCoreState(mods, group), &consumed, &sym) &&
-           among(sym, syms);
-}
-
-// A key of the keymap that sets modifier `bit`.
-unsigned XTestInput::modifier_key(int bit) const {
-    for (unsigned kc = xkb_->min_key_code; kc <= xkb_->max_key_code; kc++)
-        if ((xkb_->map->modmap[kc] & (1u << bit)) && XkbKeyNumSyms(xkb_, kc) > 0) return kc;
-    return 0;
-}
-
 // Presses `keycode` once with exactly the modifiers `mods` of the held
 // ones: held modifier keys outside `mods` are let go for the moment, and
 // missing ones pressed for it.
@@ -216,7 +152,7 @@ void XTestInput::tap_with_mods(unsigned keycode, unsigned mods) {
     std::vector<unsigned> lifted, added;
     unsigned still = 0;
     for (const auto& h : held_) {
-        unsigned bits = h.second ? xkb_->map->modmap[h.second] : 0;
+        unsigned bits = h.second ? keymap_.modifiers_of(h.second) : 0;
         if (bits & ~mods) {
             press(h.second, false);
             lifted.push_back(h.second);
@@ -225,7 +161,7 @@ void XTestInput::tap_with_mods(unsigned keycode, unsigned mods) {
         }
     }
     for (int bit = 0; bit < 8; bit++) {
-        unsigned kc = (mods & ~still & (1u << bit)) ? modifier_key(bit) : 0;
+        unsigned kc = (mods & ~still & (1u << bit)) ? keymap_.modifier_key(bit) : 0;
         if (kc) {
             press(kc, true);
             added.push_back(kc);
@@ -237,62 +173,18 @@ void XTestInput::tap_with_mods(unsigned keycode, unsigned mods) {
     for (unsigned kc : lifted) press(kc, true);
 }
 
-// Types one character: from a key of the keymap with at most Shift-like
-// modifiers (never Ctrl, Alt or Super, which would make it a shortcut),
-// else from a spare keycode.
+// Types one character: from a key of the keymap, else from a spare
+// keycode.
 void XTestInput::type_keysyms(const std::vector<KeySym>& syms) {
     XkbStateRec state;
     XkbGetState(d_, XkbUseCoreKbd, &state);
-    const unsigned forbidden = ControlMask | Mod1Mask | Mod4Mask;
-    for (unsigned kc = xkb_->min_key_code; kc <= xkb_->max_key_code; kc++) {
-        int groups = XkbKeyNumGroups(xkb_, kc);
-        if (groups == 0) continue;
-        unsigned group = state.group < groups ? state.group : 0;
-        XkbKeyTypePtr type = XkbKeyKeyType(xkb_, kc, group);
-        for (int level = 0; level < XkbKeyGroupWidth(xkb_, kc, group); level++) {
-            if (!among(XkbKeySymEntry(xkb_, kc, level, group), syms)) continue;
-            std::vector<unsigned> masks;
-            if (level == 0) masks.push_back(0);
-            for (int e = 0; e < type->map_count; e++)
-                if (type->map[e].active && type->map[e].level == level) masks.push_back(type->map[e].mods.mask);
-            for (unsigned mods : masks) {
-                if ((mods & forbidden) || !makes(kc, syms, mods | state.locked_mods, state.group)) continue;
-                tap_with_mods(kc, mods);
-                return;
-            }
-        }
+    unsigned kc = 0, mods = 0;
+    if (keymap_.find(syms, state, &kc, &mods)) {
+        tap_with_mods(kc, mods);
+        return;
     }
-    unsigned spare = spare_for(syms.back());
+    unsigned spare = keymap_.spare_for(d_, syms.back());
     if (spare) tap_with_mods(spare, 0);
-}
-
-// Binds `sym` to a spare keycode (the one it already has, a free one, or
-// the one used longest ago).
-unsigned XTestInput::spare_for(KeySym sym) {
-    if (spares_.empty()) return 0;
-    Spare* pick = &spares_[0];
-    for (Spare& s : spares_) {
-        if (s.sym == sym) {
-            s.used = Clock::now();
-            return s.keycode;
-        }
-        if (pick->sym != NoSymbol && (s.sym == NoSymbol || s.used < pick->used)) pick = &s;
-    }
-    KeySym both[2] = {sym, sym};  // the same on every level, whatever Shift does
-    XChangeKeyboardMapping(d_, int(pick->keycode), 2, both, 1);
-    pick->sym = sym;
-    pick->used = Clock::now();
-    return pick->keycode;
-}
-
-void XTestInput::restore_spares(bool all) {
-    Clock::time_point old = Clock::now() - SPARE_KEEP;
-    for (Spare& s : spares_) {
-        if (s.sym == NoSymbol || (!all && s.used > old)) continue;
-        KeySym none = NoSymbol;
-        XChangeKeyboardMapping(d_, int(s.keycode), 1, &none, 1);
-        s.sym = NoSymbol;
-    }
 }
 
 // Whether the X server repeats `keycode` by itself while it is held; the
@@ -383,8 +275,11 @@ void XTestInput::character(uint16_t code) {
     std::vector<KeySym> syms = keysyms_for(code);
     if (syms.empty()) return;
     flush_ctrl();
-    if (keymap_stale_) load_keymap();
-    if (!xkb_) return;
+    if (keymap_stale_) {
+        keymap_.load(d_);
+        keymap_stale_ = false;
+    }
+    if (!keymap_.loaded()) return;
     if (pending_) {
         pending_ = false;
         auto it = held_.find(pending_scan_);
@@ -395,7 +290,7 @@ void XTestInput::character(uint16_t code) {
         unsigned kc = scan_to_keycode(pending_vk_, pending_scan_);
         XkbStateRec state;
         XkbGetState(d_, XkbUseCoreKbd, &state);
-        if (kc && !altgr_ && makes(kc, syms, state.mods, state.group)) {
+        if (kc && !altgr_ && keymap_.makes(kc, syms, state.mods, state.group)) {
             press(kc, true);
             held_[pending_scan_] = kc;
             return;
@@ -403,25 +298,6 @@ void XTestInput::character(uint16_t code) {
         held_[pending_scan_] = 0;
     }
     type_keysyms(syms);
-}
-
-void XTestInput::button(int x_button, bool down) {
-    unsigned bit = 1u << x_button;
-    if (down == bool(buttons_ & bit)) return;
-    XTestFakeButtonEvent(d_, unsigned(x_button), down ? True : False, 0);
-    buttons_ ^= bit;
-}
-
-// One scroll step (buttons 4 up, 5 down) per 120; a turn the other way
-// starts counting anew.
-void XTestInput::wheel(int delta) {
-    if ((delta > 0 && wheel_sum_ < 0) || (delta < 0 && wheel_sum_ > 0)) wheel_sum_ = 0;
-    wheel_sum_ += delta;
-    for (; wheel_sum_ >= 120 || wheel_sum_ <= -120; wheel_sum_ -= wheel_sum_ > 0 ? 120 : -120) {
-        unsigned b = wheel_sum_ > 0 ? 4 : 5;
-        XTestFakeButtonEvent(d_, b, True, 0);
-        XTestFakeButtonEvent(d_, b, False, 0);
-    }
 }
 
 void XTestInput::handle(uint8_t type, const uint8_t* p, uint32_t length) {
@@ -436,21 +312,10 @@ void XTestInput::handle(uint8_t type, const uint8_t* p, uint32_t length) {
         if (length >= 2) character(uint16_t(p[0] | p[1] << 8));
         break;
     case MSG_MOUSE_POS:
-        if (length >= 4) {
-            int sx = 0, sy = 0;
-            map_(p[0] | p[1] << 8, p[2] | p[3] << 8, &sx, &sy);
-            XTestFakeMotionEvent(d_, DefaultScreen(d_), sx, sy, 0);
-        }
-        break;
     case MSG_MOUSE_DELTA:
-        if (length >= 4) XTestFakeRelativeMotionEvent(d_, int16_t(p[0] | p[1] << 8), int16_t(p[2] | p[3] << 8), 0);
-        break;
     case MSG_MOUSE_BUTTON:
-        // The client's 1 left, 2 right, 3 middle; X has middle as 2.
-        if (length >= 2 && p[0] >= 1 && p[0] <= 3) button(p[0] == 1 ? 1 : p[0] == 2 ? 3 : 2, p[1] != 0);
-        break;
     case MSG_MOUSE_WHEEL:
-        if (length >= 2) wheel(int16_t(p[0] | p[1] << 8));
+        mouse_.handle(d_, type, p, length);
         break;
     case MSG_GAMEPAD:
         if (length >= 18) pad_.update(p);
@@ -458,7 +323,7 @@ void XTestInput::handle(uint8_t type, const uint8_t* p, uint32_t length) {
     default:
         break;
     }
-    restore_spares(false);
+    keymap_.restore_spares(d_, false);
     XFlush(d_);
 }
 
@@ -469,9 +334,8 @@ void XTestInput::release_all() {
     for (auto it = held_.rbegin(); it != held_.rend(); ++it)
         if (it->second) press(it->second, false);
     held_.clear();
-    for (int b = 1; b <= 3; b++) button(b, false);
-    wheel_sum_ = 0;
-    restore_spares(true);
+    mouse_.release(d_);
+    keymap_.restore_spares(d_, true);
     XFlush(d_);
 }
 
