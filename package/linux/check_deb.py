@@ -80,7 +80,10 @@ as_user = ['setpriv', '--reuid=quorvane', '--regid=quorvane', '--init-groups', '
            '--'] + command
 r = subprocess.run(as_user, env=env, capture_output=True, text=True, timeout=10, cwd=STATE)
 check('as packaged it refuses the network until a key is set', r.returncode == 2 and 'key =' in r.stderr, r.stderr)
-server = subprocess.Popen(as_user + ['--listen', '127.0.0.1:0'], env=env, cwd=STATE, stdout=subprocess.PIPE)
+journal = tempfile.TemporaryFile('w+')  # standing in for the journal, as systemd names it in JOURNAL_STREAM
+stream = '%d:%d' % (os.fstat(journal.fileno()).st_dev, os.fstat(journal.fileno()).st_ino)
+server = subprocess.Popen(as_user + ['--listen', '127.0.0.1:0'], env=dict(env, JOURNAL_STREAM=stream), cwd=STATE,
+                          stdout=subprocess.PIPE, stderr=journal)
 try:
     c = connect(int(server.stdout.readline() or 0))
     check('the menu: the terminal and the demo', c.apps == [(1, 0, 'Terminal'), (2, 0, 'Demo')], c.apps)
@@ -91,6 +94,10 @@ try:
 finally:
     server.terminate()
     check('the server stops on SIGTERM', server.wait(10) == 0)
+    journal.seek(0)
+    lines = journal.read()
+    check('its lines in the journal carry no time of their own', re.search('^listening on 127.0.0.1:', lines, re.M)
+          and not re.search(r'^\d\d:\d\d:\d\d ', lines, re.M), lines[:200])
 
 # Removal keeps /etc and /var/lib; purge deletes them. Left alone when the package was there before.
 if fresh:
