@@ -42,6 +42,8 @@ TEST(ServerProtocol, TextsAreCutAtCharacterBoundariesAndHelloReadFromFixedFields
     EXPECT_EQ(std::make_tuple(h.width, h.height, h.fps, h.sample_rate, h.channels),
               std::make_tuple(640, 480, 30, 22050u, 2));
     EXPECT_EQ(h.name + "/" + h.key, "WIN/" + std::string(32, 'k'));
+    p[16] = 0;  // an empty name
+    EXPECT_TRUE(qvs::parse_hello(p, 80, &h) && h.name.empty());
     EXPECT_EQ(qvs::parse_hello(p, 79, &h), 0);
     EXPECT_EQ((p[0] = 'X', qvs::parse_hello(p, 80, &h)), 0);
 }

@@ -95,5 +95,7 @@ TEST(ClientText, TheOwnFormatterCutsToFitAndTerminates) {
     take(5);
     text_store(out, 6, "ABCDEFG");  // and one cut to it
     take(5);
-    EXPECT_EQ(got, "0:k|29:ab -12 -2147483648 4294967295|22:beef 4000000000 % %q %|5:12345|5:abcde|5:ABCDE|");
+    text_store(out, 0, "x");  // no field at all: nothing written
+    take(0);
+    EXPECT_EQ(got, "0:k|29:ab -12 -2147483648 4294967295|22:beef 4000000000 % %q %|5:12345|5:abcde|5:ABCDE|0:ABCDE|");
 }
