@@ -9,6 +9,10 @@
 //     host on 127.0.0.1 (solid colours at 30 frames a second).
 //
 //   moonlight_bench [frames]      (default 300)
+extern "C" {
+#include <libavutil/frame.h>
+#include <libswscale/swscale.h>
+}
 #include <poll.h>
 #include <time.h>
 
@@ -49,11 +53,19 @@ void relay_cost(const char* content, int frames) {
     canvas.resize(W, H);
     std::mt19937 random(1);
     std::vector<std::vector<uint8_t>> units;
+    SwsContext* to_yuv = sws_getContext(W, H, AV_PIX_FMT_RGB555, W, H, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr,
+                                        nullptr, nullptr);
     for (int f = 0; f < frames; f++) {
         if (content[0] == 'm') qvb::draw_motion(canvas, f, &random);
         else qvb::draw_desktop(canvas, f);
-        units.push_back(h264.encode_rgb555(canvas.pixels.data(), f == 0));
+        const uint8_t* planes[1] = {reinterpret_cast<const uint8_t*>(canvas.pixels.data())};
+        const int strides[1] = {W * 2};
+        AVFrame* yuv = h264.picture();
+        av_frame_make_writable(yuv);
+        sws_scale(to_yuv, planes, strides, 0, H, yuv->data, yuv->linesize);
+        units.push_back(h264.encode(f == 0));
     }
+    sws_freeContext(to_yuv);
     qvs::VideoDecoder decoder;
     qvs::PictureConverter converter;
     qvs::EncoderOptions options;

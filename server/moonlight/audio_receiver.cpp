@@ -19,6 +19,7 @@ const int HOST_RATE = 48000, HOST_CHANNELS = 2;
 const int MAX_FRAME = 5760;    // 120 ms, Opus's longest frame
 const int MAX_BEHIND_MS = 150;
 const int MAX_CONCEALED = 4;   // lost packets filled in by the decoder at most, in a row
+const int MAX_LATE = 64;       // packets this far behind are late; further, the host counts anew
 const uint8_t PT_AUDIO = 97;
 
 }  // namespace
@@ -77,7 +78,7 @@ void AudioReceiver::run() {
         if (n < 12 || !opus_ || (packet[1] & 0x7F) != PT_AUDIO) continue;
         uint16_t sequence = get_be16(&packet[2]);
         int16_t gap = started ? int16_t(sequence - expected) : 0;
-        if (gap < 0) continue;  // late or repeated
+        if (gap < 0 && gap > -MAX_LATE) continue;  // late or repeated; far off, the count starts again
         for (int i = 0; i < gap && i < MAX_CONCEALED; i++) {
             int frames = opus_multistream_decode(opus_, nullptr, 0, pcm.data(), last_frames, 0);
             if (frames > 0) decoded(pcm.data(), frames);

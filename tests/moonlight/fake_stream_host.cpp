@@ -136,16 +136,7 @@ struct FakeStreamHost::Parts {
     void control(const ENetEvent& event);
     void send_frame();
     void send_audio();
-    void log_input(const std::vector<uint8_t>& packet);
 };
-
-void FakeStreamHost::Parts::log_input(const std::vector<uint8_t>& p) {
-    std::string line = describe_input(p);
-    if (line.empty()) return;
-    std::lock_guard<std::mutex> hold(lock);
-    events.push_back(line);
-    if (!options.input_log.empty()) std::ofstream(options.input_log, std::ios::app) << line << "\n";
-}
 
 // One request per connection: headers to the blank line, then
 // Content-length bytes; the reply, then close. Without a pending launch the
@@ -155,18 +146,13 @@ void FakeStreamHost::Parts::rtsp(int listen_fd) {
     if (fd < 0) return;
     std::string in;
     char buffer[2048];
-    size_t body_at = std::string::npos, need = 0;
-    while (in.size() <= 2048) {
+    for (ssize_t n = 0; in.size() <= 2048; in.append(buffer, size_t(n))) {
+        size_t head = in.find("\r\n\r\n"), length = in.find("Content-length: ");
+        if (head != std::string::npos &&
+            in.size() >= head + 4 + (length < head ? size_t(std::atoi(in.c_str() + length + 16)) : 0))
+            break;
         pollfd p{fd, POLLIN, 0};
-        ssize_t n = poll(&p, 1, 2000) == 1 ? recv(fd, buffer, sizeof buffer, 0) : -1;
-        if (n <= 0) break;
-        in.append(buffer, size_t(n));
-        if (body_at == std::string::npos && (body_at = in.find("\r\n\r\n")) != std::string::npos) {
-            body_at += 4;
-            size_t cl = in.find("Content-length: ");
-            need = cl < body_at ? size_t(std::atoi(in.c_str() + cl + 16)) : 0;
-        }
-        if (body_at != std::string::npos && in.size() >= body_at + need) break;
+        if (poll(&p, 1, 2000) != 1 || (n = recv(fd, buffer, sizeof buffer, 0)) <= 0) break;
     }
     std::string reply, method = in.substr(0, in.find(' '));
     size_t cseq_at = in.find("CSeq: ");
@@ -234,7 +220,11 @@ void FakeStreamHost::Parts::control(const ENetEvent& e) {
                 idr_next = true;
                 idr_requests++;
             }
-            if (m.type == CONTROL_INPUT) log_input(m.payload);
+            std::string line = m.type == CONTROL_INPUT ? describe_input(m.payload) : "";
+            std::lock_guard<std::mutex> hold(lock);
+            if (!line.empty()) events.push_back(line);
+            if (!line.empty() && !options.input_log.empty())
+                std::ofstream(options.input_log, std::ios::app) << line << "\n";
         }
         enet_packet_destroy(e.packet);
     }

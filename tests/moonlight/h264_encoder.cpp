@@ -3,7 +3,6 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/opt.h>
-#include <libswscale/swscale.h>
 }
 
 #include <cstring>
@@ -37,7 +36,6 @@ H264Encoder::~H264Encoder() {
     avcodec_free_context(&context_);
     av_frame_free(&picture_);
     av_packet_free(&packet_);
-    sws_freeContext(sws_);
 }
 
 std::vector<uint8_t> H264Encoder::encode_solid(uint32_t rgb, bool idr) {
@@ -50,16 +48,6 @@ std::vector<uint8_t> H264Encoder::encode_solid(uint32_t rgb, bool idr) {
         for (int row = 0; row < (plane ? picture_->height / 2 : picture_->height); row++)
             std::memset(picture_->data[plane] + row * picture_->linesize[plane], value[plane],
                         size_t(plane ? picture_->width / 2 : picture_->width));
-    return encode(idr);
-}
-
-std::vector<uint8_t> H264Encoder::encode_rgb555(const uint16_t* pixels, bool idr) {
-    av_frame_make_writable(picture_);
-    sws_ = sws_getCachedContext(sws_, picture_->width, picture_->height, AV_PIX_FMT_RGB555, picture_->width,
-                                picture_->height, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr, nullptr);
-    const uint8_t* planes[1] = {reinterpret_cast<const uint8_t*>(pixels)};
-    int strides[1] = {picture_->width * 2};
-    sws_scale(sws_, planes, strides, 0, picture_->height, picture_->data, picture_->linesize);
     return encode(idr);
 }
 

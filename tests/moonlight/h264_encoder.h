@@ -10,7 +10,6 @@
 struct AVCodecContext;
 struct AVFrame;
 struct AVPacket;
-struct SwsContext;
 
 namespace qvs {
 
@@ -18,22 +17,20 @@ class H264Encoder {
 public:
     H264Encoder(int width, int height, int fps, int kbps);
     ~H264Encoder();
-    // One access unit in Annex-B form: a picture of one colour (0xRRGGBB),
-    // or an RGB555 picture of the encoder's size.
+    // One access unit in Annex-B form: of a picture of one colour
+    // (0xRRGGBB), or of what the caller put in picture() (YUV 4:2:0).
     std::vector<uint8_t> encode_solid(uint32_t rgb, bool idr);
-    std::vector<uint8_t> encode_rgb555(const uint16_t* pixels, bool idr);
+    std::vector<uint8_t> encode(bool idr);
+    AVFrame* picture() { return picture_; }
     bool was_idr() const { return idr_; }
 
     H264Encoder(const H264Encoder&) = delete;
     H264Encoder& operator=(const H264Encoder&) = delete;
 
 private:
-    std::vector<uint8_t> encode(bool idr);
-
     AVCodecContext* context_ = nullptr;
     AVFrame* picture_ = nullptr;
     AVPacket* packet_ = nullptr;
-    SwsContext* sws_ = nullptr;
     int64_t pts_ = 0;
     bool idr_ = false;
 };
