@@ -434,6 +434,7 @@ def main():
     parser.add_argument('--idle', required=True)
     parser.add_argument('--seconds', type=float, default=10)
     parser.add_argument('--keys', type=int, default=20)
+    parser.add_argument('--sizes', default='640,800', help='picture widths: 640 (x 480) and/or 800 (x 600)')
     parser.add_argument('--scratch', default=None)
     args = parser.parse_args()
     args.scratch = args.scratch or tempfile.mkdtemp(prefix='qv-perf-')
@@ -441,12 +442,12 @@ def main():
     # Terminated like interrupted: every session's finally ends its X server and Wine.
     signal.signal(signal.SIGTERM, signal.default_int_handler)
     try:
-        results = []
-        measure_size(args, 640, 480, results, args.keys)
-        measure_size(args, 800, 600, results, 0)
+        results, widths = [], [int(w) for w in args.sizes.split(',')]
+        for width in widths:
+            measure_size(args, width, width * 3 // 4, results, args.keys if width == widths[0] else 0)
         idle = measure_idle(args)
         echo = {size: measure_echo(args, read_stream(os.path.join(args.streams, 'motion%d.qvs' % size)),
-                                   args.seconds / 2) for size in (640, 800)}
+                                   args.seconds / 2) for size in widths}
     finally:
         shutil.rmtree(args.scratch, ignore_errors=True)
 

@@ -67,7 +67,7 @@ smoke native  30 'ms'                 $n/server/xcap_bench 3
 smoke native  60 'delay .* median'    $n/bench/moonlight_bench 3
 smoke native  60 'x11vnc .*bytes sent' python3 scripts/perf/xcap_compare.py $n 1 '' 2
 smoke native  90 'sound: .* median'     python3 scripts/perf/web_sound_perf.py $n/server/quorvane-server --rounds 3 --scroll 0.5
-smoke wine   120 'Key press'          bash scripts/perf/e2e_perf.sh 1 --keys 2
+smoke wine   120 'Key press'          bash scripts/perf/e2e_perf.sh 1 --keys 2 --sizes 640
 smoke wine    90 'SOAK memory'        bash scripts/soak.sh 6
 
 echo "smoke ($stage): $((SECONDS - started)) s"
