@@ -192,6 +192,4 @@ HostReply HostApi::launch(const LaunchRequest& r, bool resume) {
                resume ? 30000 : 120000);
 }
 
-HostReply HostApi::cancel_app() { return get("/cancel", "", identity_->host_cert(host_, http_port_), 30000); }
-
 }  // namespace qvs

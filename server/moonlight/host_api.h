@@ -73,9 +73,10 @@ public:
     // else over HTTP (paired then false).
     Reach server_info(ServerInfo* out);
     Reach app_list(std::vector<HostApp>* out, std::string* message);
-    // /launch, or /resume when `resume`; the RTSP address on success.
+    // /launch, or /resume when `resume`; the RTSP address (sessionUrl0) on
+    // success. (/cancel, which quits the host's app, is not offered: F9
+    // leaves the game running, as a person at the host would expect.)
     HostReply launch(const LaunchRequest& request, bool resume);
-    HostReply cancel_app();
 
 private:
     std::string host_;

@@ -1,6 +1,7 @@
 #include "server/moonlight/moonlight_source.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 #include "server/log.h"
@@ -95,9 +96,14 @@ void MoonlightSource::get_ready() {
     if (reach == Reach::BadReply) return fail(entry_.host + " svarar inte som en spelvärd (Sunshine/Apollo).");
     if (reach != Reach::Ok) return fail(unreachable);
     if (!info.paired) {
-        // One pairing per host at a time; whoever waited finds it done.
-        std::lock_guard<std::mutex> hold(HostApps::instance().pairing_lock(entry_.host, entry_.port));
-        if (cancel_) return;
+        // One pairing per host at a time; whoever waited finds it done. The
+        // wait may take minutes, so it looks at cancel_ as it goes.
+        std::unique_lock<std::mutex> hold(HostApps::instance().pairing_lock(entry_.host, entry_.port), std::defer_lock);
+        if (!hold.try_lock()) say(SLOT_STATUS, "En annan klient parkopplar just med " + entry_.host + ". Vänta lite.");
+        while (!hold.owns_lock() && !hold.try_lock()) {
+            if (cancel_) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
         if (api.server_info(&info) != Reach::Ok) return fail(unreachable);
         if (!info.paired) {
             if (!pair(api, info)) return;

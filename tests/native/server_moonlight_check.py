@@ -87,6 +87,11 @@ try:
     check('F9 while the PIN shows: the PIN goes', pin_now(c) == '' and c.states == [0], c.texts)
 
     launch(c, 1, pin_shown(c))
+    d = connect(server.port)
+    launch(d, 1, lambda: d.status())
+    d.send(MENU)
+    check('a second client meanwhile: no second PIN, it waits, F9 ends its wait', d.pump(2, back(d)) and
+          said(d, 'En annan klient') and pin_now(d) == '', d.texts)
     host.saw('pair waiting')
     host.type('pin ' + pin(c))
     c.pump(20, streams(c))
@@ -125,8 +130,7 @@ try:
     check('F9: back in the menu, the app runs on', c.states[-1:] == [0] and not host.saw('cancel', 1))
     launch(c, 1, streams(c), 20)
     check('chosen again: resumed without a PIN', streams(c)() and host.saw('resume 1001') and pin(c) == '', c.texts)
-    d = connect(server.port)
-    names = [n for _, _, n in d.apps]
+    names = [n for _, _, n in connect(server.port).apps]
     check('an entry without app: the host\'s apps', names[1:3] == ['Alla: Desktop', 'Alla: Testspel'], names)
 finally:
     server.stop()
