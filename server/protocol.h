@@ -1,3 +1,5 @@
+// The top of server/ is the ground every room stands on: the log, the configuration and, here, the wire protocol.
+//
 // The server's side of the framed wire protocol: building the messages the
 // client reads and reading the ones it sends.
 //

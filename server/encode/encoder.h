@@ -1,3 +1,5 @@
+// server/encode/ owns turning pictures into VideoFrame bodies: this encoder, block fitting, scaling, drawing.
+//
 // The server's video encoder: RGB555 pictures to VideoFrame bodies.
 //
 // VideoFrame body:

@@ -1,3 +1,5 @@
+// server/moonlight/ owns the bridge to GameStream hosts: their HTTP API, pairing, the streams; this is its Source.
+//
 // A menu entry of a GameStream host (Sunshine, Apollo) as a picture source.
 // Getting ready runs on a thread of its own, as it may wait minutes for a
 // person: pair by PIN when needed (the PIN goes to the client as text slot

@@ -1,3 +1,5 @@
+// server/net/ owns the clients' links: listening, admission, the key gate, each connection with its stream.
+//
 // quorvane-server: listening, and serving every client on a thread of its own.
 #ifndef QV_SERVER_SERVER_H
 #define QV_SERVER_SERVER_H

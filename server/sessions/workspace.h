@@ -1,3 +1,5 @@
+// server/sessions/ owns what a client starts and keeps: workspaces, program and web sessions, their X and sound.
+//
 // A client's workspace: the program and browser sessions it started,
 // found again by the Hello's name and key, kept for `keep_sessions`
 // minutes after its last connection ends, and the place of its private

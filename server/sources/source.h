@@ -1,3 +1,5 @@
+// server/sources/ owns the Source below and its kinds: X capture and input, the demo, sound recording, the gamepad.
+//
 // What one stream shows, plays and is driven by: a program in a private X
 // server, an existing X display or one of its windows, the browser, or the
 // demo. The connection asks its source for pictures at the client's size,
