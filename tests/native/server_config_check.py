@@ -81,6 +81,10 @@ try:
     right = Client(s.port, key='hemlig')
     check('the right key gets the menu', right.pump(5, lambda: right.apps) and
           right.apps == [(1, 0, 'Terminal'), (2, 0, 'Demo')], right.apps)
+    pongs = []  # a Ping (75) comes back as a Pong (7) of its own four bytes
+    right.handle = lambda kind, p, handle=right.handle: pongs.append(p) if kind == 7 else handle(kind, p)
+    right.send(75, b'\x01\x02\x03\x04')
+    check('a Ping is answered', right.pump(5, lambda: pongs) and pongs == [b'\x01\x02\x03\x04'], pongs)
     right.send(LAUNCH, b'\x02\x00')
     right.pump(10, lambda: right.frames >= 3)
     check('the demo streams until --frames', right.frames == 3 and not right.pump(2) and right.frames == 3)
