@@ -112,17 +112,15 @@ try:
     loud = [v for p in c.sound for v in struct.unpack('<%dh' % (len(p) // 2), p)[::2]]
     heard = sum(1 for a, b in zip(loud, loud[1:]) if a < 0 <= b) * 22050 / max(1, len(loud))
     check('the host\'s 440 Hz tone', abs(heard - 440) < 15, '%.1f Hz' % heard)
-    c.send(KEY, struct.pack('<BHB', 0x41, 0x1E, 1))
-    c.send(KEY, struct.pack('<BHB', 0x41, 0x1E, 0))
-    c.send(MOUSE_POS, struct.pack('<HH', 320, 240))
-    c.send(MOUSE_BUTTON, bytes([1, 1]))
-    c.send(MOUSE_BUTTON, bytes([1, 0]))
-    c.send(WHEEL, struct.pack('<h', 120))
-    c.send(PAD, struct.pack('<6hIH', 0, 0, 0, 0, 0, 0, 1, 65535))
+    sent = [((KEY, '<BHB', 0x41, 0x1E, 1), 'key down vk=0x41'), ((KEY, '<BHB', 0x41, 0x1E, 0), 'key up vk=0x41'),
+            ((MOUSE_POS, '<HH', 320, 240), 'mouse abs 320 240'), ((MOUSE_BUTTON, 'BB', 1, 1), 'button down 1'),
+            ((MOUSE_BUTTON, 'BB', 1, 0), 'button up 1'), ((WHEEL, '<h', 120), 'scroll 120'),
+            ((PAD, '<6hIH', 0, 0, 0, 0, 0, 0, 1, 65535), 'buttons=0x1000')]
+    for (kind, layout, *values), _ in sent:
+        c.send(kind, struct.pack(layout, *values))
     c.pump(2)
     got = open(host.log).read()
-    for want in ('key down vk=0x41', 'key up vk=0x41', 'mouse abs 320 240', 'button down 1', 'button up 1',
-                 'scroll 120', 'buttons=0x1000'):
+    for _, want in sent:
         check('the host got "%s"' % want, want in got, got[-300:])
 
     c.send(MENU)
