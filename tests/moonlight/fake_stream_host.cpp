@@ -241,33 +241,39 @@ void FakeStreamHost::Parts::send_frame() {
     stream[3] = encoder->was_idr() ? FRAME_TYPE_IDR : FRAME_TYPE_P;
     stream.insert(stream.end(), unit.begin(), unit.end());
     size_t chunk = size_t(packet_size) - 16, shard_size = size_t(packet_size) + 16;
-    int data = int((stream.size() + chunk - 1) / chunk), parity = parity_shards(data, 20, 2);
-    int percent = parity > parity_shards(data, 20, 0) ? 100 * parity / data : 20;
-    std::vector<uint8_t> shards(size_t(data + parity) * shard_size, 0);
-    std::vector<uint8_t*> rows;
-    for (int i = 0; i < data + parity; i++) rows.push_back(&shards[size_t(i) * shard_size]);
-    // Data shards carry their flags and packet index under the parity; the
-    // rest of the header is filled in after it, on parity shards too.
-    for (int i = 0; i < data; i++) {
-        VideoPacketHeader h;
-        h.packet_index = uint16_t(video_seq + i);
-        h.flags = uint8_t(VIDEO_PIC_DATA | (i == 0 ? VIDEO_SOF : 0) | (i == data - 1 ? VIDEO_EOF : 0));
-        write_video_header(h, rows[size_t(i)]);
-        size_t at = size_t(i) * chunk;
-        std::memcpy(rows[size_t(i)] + VIDEO_HEADER_SIZE, &stream[at], std::min(chunk, stream.size() - at));
-    }
-    ReedSolomon(data, parity).encode(rows.data(), shard_size);
-    for (int i = 0; i < data + parity; i++) {
-        uint8_t* s = rows[size_t(i)];
-        s[0] = 0x90;
-        put_be16(s + 2, video_seq++);
-        put_be32(s + 4, frame * 90000u / unsigned(session.fps));
-        put_le32(s + 20, frame);
-        s[27] = 0;  // FEC block 0 of 1
-        put_le32(s + 28, uint32_t(data) << 22 | uint32_t(i) << 12 | uint32_t(percent) << 4);
-        bool drop = i < data && options.drop_every > 0 && ++data_sent % unsigned(options.drop_every) == 0;
-        if (!drop && !(options.lose_frame_every > 0 && frame % unsigned(options.lose_frame_every) == 0))
-            video.send(video_fd, s, shard_size);
+    // FEC blocks of at most two data shards, up to four, so that frames of
+    // several blocks occur (a real host has them only past 200 packets).
+    int total = int((stream.size() + chunk - 1) / chunk), per_block = std::max(2, (total + 3) / 4);
+    int blocks = (total + per_block - 1) / per_block;
+    bool lose = options.lose_frame_every > 0 && frame % unsigned(options.lose_frame_every) == 0;
+    for (int block = 0; block < blocks; block++) {
+        int first = block * per_block, data = std::min(per_block, total - first);
+        int parity = parity_shards(data, 20, 2), percent = parity > parity_shards(data, 20, 0) ? 100 * parity / data : 20;
+        std::vector<uint8_t> shards(size_t(data + parity) * shard_size, 0);
+        std::vector<uint8_t*> rows;
+        for (int i = 0; i < data + parity; i++) rows.push_back(&shards[size_t(i) * shard_size]);
+        // Data shards carry their flags and packet index under the parity;
+        // the rest of the header is filled in after it, on parity shards too.
+        for (int i = 0; i < data; i++) {
+            VideoPacketHeader h;
+            h.packet_index = uint16_t(video_seq + i);
+            h.flags = uint8_t(VIDEO_PIC_DATA | (i == 0 ? VIDEO_SOF : 0) | (i == data - 1 ? VIDEO_EOF : 0));
+            write_video_header(h, rows[size_t(i)]);
+            size_t at = size_t(first + i) * chunk;
+            std::memcpy(rows[size_t(i)] + VIDEO_HEADER_SIZE, &stream[at], std::min(chunk, stream.size() - at));
+        }
+        ReedSolomon(data, parity).encode(rows.data(), shard_size);
+        for (int i = 0; i < data + parity; i++) {
+            uint8_t* s = rows[size_t(i)];
+            s[0] = 0x90;
+            put_be16(s + 2, video_seq++);
+            put_be32(s + 4, frame * 90000u / unsigned(session.fps));
+            put_le32(s + 20, frame);
+            s[27] = uint8_t(block << 4 | (blocks - 1) << 6);
+            put_le32(s + 28, uint32_t(data) << 22 | uint32_t(i) << 12 | uint32_t(percent) << 4);
+            bool drop = i < data && options.drop_every > 0 && ++data_sent % unsigned(options.drop_every) == 0;
+            if (!drop && !lose) video.send(video_fd, s, shard_size);
+        }
     }
     flowing = true;
 }
