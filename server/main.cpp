@@ -100,15 +100,35 @@ int usage_error(const std::string& message) {
 // Loopback addresses reach only this machine.
 bool is_loopback(const std::string& address) { return address.compare(0, 4, "127.") == 0; }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+// What the command line says; the configuration file fills in the rest.
+struct Options {
     qvs::ServerConfig config;
     std::string listen, key, config_path, user;
     bool have_listen = false, have_key = false, have_quality = false, no_key = false, print_port = false, once = false;
     bool allow_root = false;
     int port_only = -1;
+};
 
+// Reads the command line into `o`: -1 to go on, else the exit code.
+int parse_arguments(int argc, char** argv, Options* o) {
+    qvs::ServerConfig& config = o->config;
+    const struct {
+        const char* name;
+        bool* flag;
+        bool value;
+    } flags[] = {{"--print-port", &o->print_port, true}, {"--no-key", &o->no_key, true},
+                 {"--allow-root", &o->allow_root, true}, {"--no-audio", &config.audio, false},
+                 {"--noise", &config.noise, true},        {"--once", &o->once, true},
+                 {"--verbose", &config.verbose, true}};
+    const struct {
+        const char* name;
+        int lo, hi;
+        int* out;
+        const char* need;
+    } numbers[] = {{"--port", 0, 65535, &o->port_only, "--port needs 0..65535"},
+                   {"--fps", 1, qvs::MAX_FPS, &config.fps, "--fps needs 1..60"},
+                   {"--zlib-level", 0, 9, &config.encoder.zlib_level, "--zlib-level needs 0..9"},
+                   {"--window", 1, 16, &config.window, "--window needs 1..16"}};
     for (int i = 1; i < argc; i++) {
         std::string a = argv[i];
         auto value = [&](const char** out) {
@@ -118,37 +138,36 @@ int main(int argc, char** argv) {
         };
         const char* v = nullptr;
         int n = 0;
+        bool known = false;
+        for (const auto& f : flags)
+            if (a == f.name) *f.flag = f.value, known = true;
+        for (const auto& number : numbers) {
+            if (a != number.name) continue;
+            if (!value(&v) || !parse_int(v, number.lo, number.hi, number.out)) return usage_error(number.need);
+            known = true;
+        }
+        if (known) continue;
         if (a == "--help" || a == "-h") {
             std::fputs(HELP, stdout);
             return 0;
         } else if (a == "--config") {
             if (!value(&v)) return usage_error("--config needs a file");
-            config_path = v;
+            o->config_path = v;
         } else if (a == "--listen") {
             std::string address;
             if (!value(&v) || !qvs::parse_listen(v, &address, &n))
                 return usage_error("--listen needs ADDRESS:PORT");
-            listen = v;
-            have_listen = true;
-        } else if (a == "--port") {
-            if (!value(&v) || !parse_int(v, 0, 65535, &port_only)) return usage_error("--port needs 0..65535");
-        } else if (a == "--print-port") {
-            print_port = true;
+            o->listen = v;
+            o->have_listen = true;
         } else if (a == "--key") {
             if (!value(&v) || !v[0]) return usage_error("--key needs a key");
             if (qvs::key_bytes_sent(v) < std::strlen(v))
                 return usage_error("--key: a client sends only the first 29 bytes of its key");
-            key = v;
-            have_key = true;
-        } else if (a == "--no-key") {
-            no_key = true;
+            o->key = v;
+            o->have_key = true;
         } else if (a == "--user") {
             if (!value(&v) || !v[0]) return usage_error("--user needs a user name");
-            user = v;
-        } else if (a == "--allow-root") {
-            allow_root = true;
-        } else if (a == "--fps") {
-            if (!value(&v) || !parse_int(v, 1, qvs::MAX_FPS, &config.fps)) return usage_error("--fps needs 1..60");
+            o->user = v;
         } else if (a == "--size") {
             if (!value(&v)) return usage_error("--size needs WxH");
             std::string s = v;
@@ -162,83 +181,79 @@ int main(int argc, char** argv) {
             config.auto_quality = std::strcmp(v, "auto") == 0;
             if (!config.auto_quality && !parse_int(v, 1, qvs::LOSSLESS_QUALITY, &config.encoder.quality))
                 return usage_error("--quality needs 1..100 or auto");
-            have_quality = true;
-        } else if (a == "--zlib-level") {
-            if (!value(&v) || !parse_int(v, 0, 9, &config.encoder.zlib_level))
-                return usage_error("--zlib-level needs 0..9");
-        } else if (a == "--window") {
-            if (!value(&v) || !parse_int(v, 1, 16, &config.window)) return usage_error("--window needs 1..16");
-        } else if (a == "--no-audio") {
-            config.audio = false;
-        } else if (a == "--noise") {
-            config.noise = true;
+            o->have_quality = true;
         } else if (a == "--idle-timeout") {
             if (!value(&v) || !parse_int(v, 1, 86400, &n)) return usage_error("--idle-timeout needs 1..86400");
             config.idle_timeout_ms = n * 1000;
-        } else if (a == "--once") {
-            once = true;
         } else if (a == "--frames") {
             if (!value(&v) || !parse_int(v, 1, 2000000000, &n)) return usage_error("--frames needs a count");
             config.frame_limit = uint32_t(n);
-        } else if (a == "--verbose") {
-            config.verbose = true;
         } else {
             return usage_error("unknown option " + a);
         }
     }
-    if (no_key && have_key) return usage_error("--key and --no-key together");
+    if (o->no_key && o->have_key) return usage_error("--key and --no-key together");
+    return -1;
+}
 
-    // The file, then the command line over it.
+// The file, then the command line over it: -1 to go on, else the exit code.
+int apply_file(Options* o, std::string* address, int* port) {
+    qvs::ServerConfig& config = o->config;
     qvs::FileSettings file;
-    if (config_path.empty()) config_path = qvs::default_config_path();
+    if (o->config_path.empty()) o->config_path = qvs::default_config_path();
     std::string error;
-    if (!config_path.empty() && !qvs::load_config(config_path, &file, &error)) {
+    if (!o->config_path.empty() && !qvs::load_config(o->config_path, &file, &error)) {
         std::fprintf(stderr, "quorvane-server: %s\n", error.c_str());
         return 2;
     }
     const char* display = std::getenv("DISPLAY");
-    config.apps = config_path.empty() ? qvs::builtin_menu(display ? display : "") : file.apps;
+    config.apps = o->config_path.empty() ? qvs::builtin_menu(display ? display : "") : file.apps;
     config.keep_sessions_ms = int64_t(file.keep_sessions) * 60 * 1000;
-    if (!have_listen) listen = file.has_listen ? file.listen : "0.0.0.0:3300";
-    if (!have_key && file.has_key && !no_key) key = file.key, have_key = true;
-    if (user.empty()) user = file.user;
-    if (!have_quality && file.quality == qvs::QUALITY_AUTO_SETTING) config.auto_quality = true;
-    else if (!have_quality && file.quality) config.encoder.quality = file.quality;
-    std::string address;
-    int port = 0;
-    qvs::parse_listen(listen, &address, &port);
-    if (port_only >= 0) port = port_only;
-    config.require_key = have_key;
-    config.key = key;
+    if (!o->have_listen) o->listen = file.has_listen ? file.listen : "0.0.0.0:3300";
+    if (!o->have_key && file.has_key && !o->no_key) o->key = file.key, o->have_key = true;
+    if (o->user.empty()) o->user = file.user;
+    if (!o->have_quality && file.quality == qvs::QUALITY_AUTO_SETTING) config.auto_quality = true;
+    else if (!o->have_quality && file.quality) config.encoder.quality = file.quality;
+    qvs::parse_listen(o->listen, address, port);
+    if (o->port_only >= 0) *port = o->port_only;
+    config.require_key = o->have_key;
+    config.key = o->key;
+    return -1;
+}
 
+// Refuses a setting that would hand the machine to others: -1 to go on,
+// else the exit code.
+int refuse_unsafe(const Options& o, const std::string& address) {
+    const char* file = o.config_path.empty() ? "~/.config/quorvane/server.toml" : o.config_path.c_str();
     // Programs, screens and windows of this machine are not for anyone on
     // the network who happens to find the port.
     bool only_demo = true;
-    for (const qvs::AppEntry& e : config.apps) only_demo = only_demo && e.kind == qvs::AppKind::Demo;
-    if (!only_demo && !have_key && !no_key && !is_loopback(address)) {
+    for (const qvs::AppEntry& e : o.config.apps) only_demo = only_demo && e.kind == qvs::AppKind::Demo;
+    if (!only_demo && !o.have_key && !o.no_key && !is_loopback(address)) {
         std::fprintf(stderr,
                      "quorvane-server: listening on %s would let anyone who reaches this machine use its programs "
                      "and screens. Set a key: --key KEY, or key = \"...\" in %s; the client's settings (F10) "
                      "take the same key. Or listen on 127.0.0.1 only, or start with --no-key to allow it without "
                      "one.\n",
-                     address.c_str(), config_path.empty() ? "~/.config/quorvane/server.toml" : config_path.c_str());
+                     address.c_str(), file);
         return 2;
     }
-
     // What a client starts runs with the server's rights: as root, any
     // program or web page would own the machine.
     bool starts_programs = false;
-    for (const qvs::AppEntry& e : config.apps) starts_programs = starts_programs || qvs::starts_programs(e.kind);
-    bool root = ::geteuid() == 0;
-    if (root && user.empty() && starts_programs && !allow_root) {
+    for (const qvs::AppEntry& e : o.config.apps) starts_programs = starts_programs || qvs::starts_programs(e.kind);
+    if (::geteuid() == 0 && o.user.empty() && starts_programs && !o.allow_root) {
         std::fprintf(stderr,
                      "quorvane-server: started as root, the programs and web pages of this menu would run as root. "
                      "Name a user to run them as: user = \"NAME\" in %s, or --user NAME. Or start with "
                      "--allow-root to run them as root anyway.\n",
-                     config_path.empty() ? "~/.config/quorvane/server.toml" : config_path.c_str());
+                     file);
         return 2;
     }
+    return -1;
+}
 
+void catch_signals() {
     signal(SIGPIPE, SIG_IGN);
     struct sigaction sa;
     std::memset(&sa, 0, sizeof sa);
@@ -246,31 +261,46 @@ int main(int argc, char** argv) {
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGHUP, &sa, nullptr);
+}
 
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options o;
+    std::string address;
+    int port = 0;
+    int code = parse_arguments(argc, argv, &o);
+    if (code < 0) code = apply_file(&o, &address, &port);
+    if (code < 0) code = refuse_unsafe(o, address);
+    if (code >= 0) return code;
+    catch_signals();
+
+    const qvs::ServerConfig& config = o.config;
     int bound = 0;
+    std::string error;
     int fd = qvs::open_listener(address, port, &bound, &error);
     if (fd < 0) {
         std::fprintf(stderr, "quorvane-server: %s\n", error.c_str());
         return 1;
     }
-    if (root && !user.empty()) {
-        if (!qvs::become_user(user, &error)) {
+    if (::geteuid() == 0 && !o.user.empty()) {
+        if (!qvs::become_user(o.user, &error)) {
             std::fprintf(stderr, "quorvane-server: %s\n", error.c_str());
             return 2;
         }
-        qvs::log_line("running as %s (uid %d)", user.c_str(), int(::getuid()));
+        qvs::log_line("running as %s (uid %d)", o.user.c_str(), int(::getuid()));
     }
     const std::string quality = config.auto_quality ? "auto" : std::to_string(config.encoder.quality);
     qvs::log_line("listening on %s:%d, %zu menu entries from %s%s, quality %s", address.c_str(), bound,
-                  config.apps.size(), config_path.empty() ? "the built-in menu" : config_path.c_str(),
+                  config.apps.size(), o.config_path.empty() ? "the built-in menu" : o.config_path.c_str(),
                   config.require_key ? ", key required" : "", quality.c_str());
     // The first clients' menus then list the apps of game stream hosts.
     qvs::current_menu(config.apps);
-    if (print_port || port == 0) {
+    if (o.print_port || port == 0) {
         std::printf("%d\n", bound);
         std::fflush(stdout);
     }
-    qvs::serve(fd, config, &stop_requested, once ? 1 : 0);
+    qvs::serve(fd, config, &stop_requested, o.once ? 1 : 0);
     close(fd);
     qvs::log_line("stopped");
     return 0;
