@@ -91,6 +91,8 @@ TEST_F(MainWindow, CommandKeysAndForwarding) {
         EXPECT_EQ(server.sent(), s.sent);
     }
     EXPECT_EQ(state.show_stats.load(), 1);  // F11 three times
+    on_key_down(KEY_F11, 0);                 // and once more hides the statistics
+    EXPECT_EQ(state.show_stats.load(), 0);
     EXPECT_EQ(state.app_selected.load(), 0);
     on_key_down(KEY_F12, 0x00580001);
     on_close();
