@@ -2,9 +2,9 @@
 """quorvane-server's command line and configuration file: bad files and options stop it with exit code 2 and a
 message naming the fault, a key is demanded before programs are offered to the network, wrong keys wait, and a
 demo menu from a file is served. Usage: server_config_check.py SERVER"""
-import os, re, subprocess, sys, tempfile, time
+import os, re, struct, subprocess, sys, tempfile, time
 
-from qv_client import LAUNCH, Client, Server, check, done
+from qv_client import LAUNCH, MENU, Client, Server, check, done
 
 server = sys.argv[1]
 path = os.path.join(tempfile.mkdtemp(prefix='qv-config-'), 'bad.toml')
@@ -85,6 +85,8 @@ try:
     right.handle = lambda kind, p, handle=right.handle: pongs.append(p) if kind == 7 else handle(kind, p)
     right.send(75, b'\x01\x02\x03\x04')
     check('a Ping is answered', right.pump(5, lambda: pongs) and pongs == [b'\x01\x02\x03\x04'], pongs)
+    right.sock.sendall(struct.pack('<IB', 1, LAUNCH) + b'\x02' + struct.pack('<IB', 0, MENU))  # one byte short
+    check('a cut LaunchApp starts nothing', not right.pump(1, lambda: right.frames or 1 in right.states))
     right.send(LAUNCH, b'\x02\x00')
     right.pump(10, lambda: right.frames >= 3)
     check('the demo streams until --frames', right.frames == 3 and not right.pump(2) and right.frames == 3)
