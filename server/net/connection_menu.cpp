@@ -39,6 +39,7 @@ void Connection::on_hello() {
     format_.height =
         clamp(config_.height ? config_.height : hello_.height ? hello_.height : 480, MIN_HEIGHT, MAX_HEIGHT);
     fps_ = clamp(config_.fps ? config_.fps : hello_.fps ? hello_.fps : 30, 1, MAX_FPS);
+    format_.fps = fps_;
     format_.rate = config_.audio && hello_.sample_rate
                        ? clamp(int(std::min<uint32_t>(hello_.sample_rate, 1000000)), MIN_SAMPLE_RATE, MAX_SAMPLE_RATE)
                        : 0;

@@ -12,11 +12,11 @@ def rgb555(r, g, b):
 
 
 class Client:
-    def __init__(self, port, name='TEST', key='', size=(320, 240), rate=0, source='127.0.0.1'):
+    def __init__(self, port, name='TEST', key='', size=(320, 240), rate=0, source='127.0.0.1', fps=30):
         self.sock = socket.create_connection(('127.0.0.1', port), timeout=10, source_address=(source, 0))
         self.buf, (self.w, self.h), self.frames, self.pixels = b'', size, 0, [0] * (size[0] * size[1])
         self.texts, self.apps, self.states, self.sound = [], [], [], []
-        hello = b'QV98\x01\x00' + struct.pack('<HHBIB', self.w, self.h, 30, rate, 2)
+        hello = b'QV98\x01\x00' + struct.pack('<HHBIB', self.w, self.h, fps, rate, 2)
         self.send(HELLO, hello + name.encode().ljust(32, b'\0') + key.encode().ljust(32, b'\0'))
 
     def send(self, kind, payload=b''):
