@@ -88,7 +88,7 @@ TEST(ClientText, TheOwnFormatterCutsToFitAndTerminates) {
     std::string got;
     auto take = [&](int n) { got += std::to_string(n) + ":" + out + "|"; };
     take(format_text(out, 0, "x"));  // no room: nothing written
-    take(format_text(out, 40, "%s%s %d %d %u", "ab", nullptr, -12, INT_MIN, 4294967295u));  // a null string is empty
+    take(format_text(out, 40, "%s%s %d %d%d %u", "ab", nullptr, -12, INT_MIN, 0, 4294967295u));  // null: empty
     take(format_text(out, 40, "%x %lu %% %q %", 0xbeefu, 4000000000ul));  // an unknown % stays as it is
     take(format_text(out, 6, "%d", 1234567));
     text_load(out, 6, "abcde");  // the shared texts: one that fills its field exactly,
@@ -97,5 +97,5 @@ TEST(ClientText, TheOwnFormatterCutsToFitAndTerminates) {
     take(5);
     text_store(out, 0, "x");  // no field at all: nothing written
     take(0);
-    EXPECT_EQ(got, "0:k|29:ab -12 -2147483648 4294967295|22:beef 4000000000 % %q %|5:12345|5:abcde|5:ABCDE|0:ABCDE|");
+    EXPECT_EQ(got, "0:k|30:ab -12 -21474836480 4294967295|22:beef 4000000000 % %q %|5:12345|5:abcde|5:ABCDE|0:ABCDE|");
 }

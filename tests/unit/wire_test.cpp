@@ -95,4 +95,6 @@ TEST(Wire, TextsBothWays) {
         EXPECT_EQ(from_wire_text(c.bytes.data(), uint32_t(c.bytes.size()), text, c.capacity), c.consumed);
         EXPECT_EQ(text + std::string(1, text[c.capacity]), c.text + "#");
     }
+    char cut[8];  // a character cut by the end of the text: nothing read beyond it
+    EXPECT_EQ(std::to_string(from_wire_text(hx("41 e2 82 ac").data(), 3, cut, 8)) + cut, "3A?");
 }
