@@ -69,7 +69,7 @@ public:
         if (r.https && !paired) return xml(401, "", "The client is not authorized. Certificate verification failed.");
         if (r.path == "/serverinfo")
             return xml(200, el("hostname", "testhost") + el("appversion", "7.1.431.-1") +
-                                el("uniqueid", "0123-test") + el("HttpsPort", std::to_string(https_port)) +
+                                el("uniqueid", "0123-test") + el("HttpsPort", std::to_string(https_port_)) +
                                 el("ServerCodecModeSupport", "1") + el("PairStatus", paired ? "1" : "0") +
                                 el("currentgame", std::to_string(running_)) +
                                 el("state", running_ ? "SUNSHINE_SERVER_BUSY" : "SUNSHINE_SERVER_FREE"));
@@ -91,7 +91,10 @@ public:
         return xml(404, "", "Not found");
     }
 
-    int https_port = 0;
+    void set_https_port(int port) {
+        std::lock_guard<std::mutex> hold(lock_);
+        https_port_ = port;
+    }
 
 private:
     std::string launch(const TestRequest& r) {
@@ -167,6 +170,7 @@ private:
     std::set<std::string> paired_;  // signatures of paired client certificates
     long running_ = 0;
     bool vanished_ = false;
+    int https_port_ = 0;
 };
 
 }  // namespace
@@ -184,10 +188,11 @@ int main(int argc, char** argv) {
     }
     qvs::FakeHost host(options, refuse);
     auto handler = [&host](const qvs::TestRequest& r) { return host.handle(r); };
+    int https = qvs::serve_http(handler, host.cert(), host.key());
+    host.set_https_port(https);
     int http = qvs::serve_http(handler);
-    host.https_port = qvs::serve_http(handler, host.cert(), host.key());
-    if (!http || !host.https_port) return std::fprintf(stderr, "fake_host: cannot listen\n"), 1;
-    qvs::say("ports " + std::to_string(http) + " " + std::to_string(host.https_port));
+    if (!http || !https) return std::fprintf(stderr, "fake_host: cannot listen\n"), 1;
+    qvs::say("ports " + std::to_string(http) + " " + std::to_string(https));
     for (std::string line; std::getline(std::cin, line);) {
         if (line.rfind("pin ", 0) == 0) host.type_pin(line.substr(4));
         else if (line == "quit") host.quit();
