@@ -10,6 +10,7 @@ extern "C" {
 #include <vector>
 
 #include "server/moonlight/byte_order.h"
+#include "server/moonlight/video_decoder.h"
 
 namespace qvs {
 
@@ -33,6 +34,7 @@ AudioReceiver::~AudioReceiver() {
 
 bool AudioReceiver::start(const std::string& host, int port, const std::string& ping_payload, int rate,
                           int channels, std::string* why) {
+    quiet_libav();
     rate_ = rate;
     channels_ = channels == 1 ? 1 : 2;
     if (rate_ > 0) {

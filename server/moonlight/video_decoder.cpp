@@ -8,13 +8,20 @@ extern "C" {
 }
 
 #include <cstring>
+#include <mutex>
 
 namespace qvs {
 
-VideoDecoder::VideoDecoder() {
+void quiet_libav() {
     // A damaged stream would fill the log with the decoder's complaints;
-    // what matters (lost frames, IDR requests) the stream logs itself.
-    av_log_set_level(AV_LOG_FATAL);
+    // what matters (lost frames, IDR requests) the stream logs itself. Once,
+    // before any thread uses the libraries.
+    static std::once_flag once;
+    std::call_once(once, [] { av_log_set_level(AV_LOG_FATAL); });
+}
+
+VideoDecoder::VideoDecoder() {
+    quiet_libav();
     const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
     context_ = codec ? avcodec_alloc_context3(codec) : nullptr;
     if (!context_) return;

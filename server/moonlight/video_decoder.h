@@ -14,6 +14,9 @@ struct SwsContext;
 
 namespace qvs {
 
+// Turns the libav libraries' own log off; every user calls it first.
+void quiet_libav();
+
 class VideoDecoder {
 public:
     VideoDecoder();

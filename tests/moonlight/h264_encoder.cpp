@@ -7,9 +7,12 @@ extern "C" {
 
 #include <cstring>
 
+#include "server/moonlight/video_decoder.h"
+
 namespace qvs {
 
 H264Encoder::H264Encoder(int width, int height, int fps, int kbps) {
+    quiet_libav();
     const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
     context_ = avcodec_alloc_context3(codec);
     context_->width = width;
