@@ -7,6 +7,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <sstream>
 #include <thread>
 
 namespace qvs {
@@ -63,14 +65,11 @@ void answer(int fd, SSL_CTX* tls, const TestHandler& handler) {
     // "GET /path?a=1&b=2 HTTP/1.1"
     size_t start = head.find(' ') + 1, end = head.find(' ', start);
     std::string target = head.substr(start, end == std::string::npos ? 0 : end - start);
-    size_t q = target.find('?');
+    size_t q = std::min(target.find('?'), target.size());
     request.path = target.substr(0, q);
-    for (size_t at = q; at != std::string::npos && at < target.size();) {
-        size_t next = target.find('&', at + 1), eq = target.find('=', at + 1);
-        if (eq != std::string::npos && eq < next) request.query[target.substr(at + 1, eq - at - 1)] =
-            target.substr(eq + 1, next == std::string::npos ? std::string::npos : next - eq - 1);
-        at = next;
-    }
+    std::istringstream pairs(q < target.size() ? target.substr(q + 1) : std::string());
+    for (std::string pair; std::getline(pairs, pair, '&');)
+        if (size_t eq = pair.find('='); eq != std::string::npos) request.query[pair.substr(0, eq)] = pair.substr(eq + 1);
     std::string body = handler(request);
     if (!body.empty()) {
         std::string reply = "HTTP/1.1 200 OK\r\nContent-Type: application/xml\r\nContent-Length: " +
