@@ -127,7 +127,9 @@ TEST_F(Audio, CloseWhileTheNetworkThreadWrites) {
     writes_done.store(0);
     uintptr_t writer = thread_start(keep_writing, nullptr);
     ASSERT_NE(writer, 0u);
-    for (uint32_t start = tick_count(); writes_done.load() < 50 && tick_count() - start < 5000;) sleep_ms(1);
+    // The window thread reads the format meanwhile: under the same guard, which it gives back only once it has it.
+    for (uint32_t start = tick_count(); writes_done.load() < 50 && tick_count() - start < 5000;)
+        EXPECT_EQ(audio_current_rate(), 22050), sleep_ms(1);
     audio_close();
     size_t queued_at_close = audio_stub.queued.size();
     ASSERT_EQ(thread_join(writer, 10000), 1);
