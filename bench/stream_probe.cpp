@@ -9,8 +9,12 @@
 //        that differs (the glyph); the entry should be a terminal
 //   stream_probe PORT APP watch SECONDS         prints "start" after 5 s of
 //        streaming, then the bytes and frames of the next SECONDS
+//   stream_probe PORT APP link SECONDS [WARMUP]  after WARMUP s (5) of streaming: frames
+//        per second, kB/s and kB per frame of the next SECONDS, and the round
+//        trip of a Ping sent every 250 ms (as a user's input would wait)
 //
-// scripts/perf/xcap_compare.py runs it; docs/performance.md has the figures.
+// scripts/perf/xcap_compare.py and link_rate.sh run it; docs/performance.md
+// has the figures.
 #include <X11/Xlib.h>
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -44,6 +48,15 @@ public:
     std::vector<uint16_t> pixels = std::vector<uint16_t>(size_t(W) * H, 0);
     uint64_t bytes = 0, frames = 0;
     int mode = -1;
+    std::vector<double> pings;  // round trips in ms, of the Pongs received
+    Clock::time_point ping_sent[256];
+    uint32_t next_ping = 0;
+
+    void ping() {
+        ping_sent[next_ping % 256] = Clock::now();
+        send(MSG_PING, {uint8_t(next_ping), uint8_t(next_ping >> 8), uint8_t(next_ping >> 16), uint8_t(next_ping >> 24)});
+        next_ping++;
+    }
 
     bool connect_to(int port) {
         fd = socket(AF_INET, SOCK_STREAM, 0);
@@ -86,6 +99,10 @@ public:
         if (!read_all(body.data(), n)) std::exit(1);
         bytes += 5 + n;
         if (head[4] == MSG_STREAM_STATE && n >= 1) mode = body[0];
+        if (head[4] == MSG_PONG && n >= 4) {
+            uint32_t id = body[0] | body[1] << 8 | body[2] << 16 | uint32_t(body[3]) << 24;
+            if (next_ping - id <= 256) pings.push_back(ms(ping_sent[id % 256], Clock::now()));
+        }
         if (head[4] == MSG_VIDEO_FRAME && n >= 17) {
             decode(body);
             send(MSG_FRAME_ACK, std::vector<uint8_t>(body.begin(), body.begin() + 4));
@@ -192,6 +209,18 @@ int main(int argc, char** argv) {
         p.pump(std::atoi(argv[4]) * 1000);
         std::printf("bytes %llu frames %llu\n", (unsigned long long)(p.bytes - bytes),
                     (unsigned long long)(p.frames - frames));
+    }
+    if (what == "link" && argc > 4) {
+        int warmup = argc > 5 ? std::atoi(argv[5]) : 5;
+        for (int i = 0; i < warmup * 4; i++) p.ping(), p.pump(250);
+        uint64_t bytes = p.bytes, frames = p.frames;
+        p.pings.clear();
+        int quarters = std::atoi(argv[4]) * 4;
+        for (int i = 0; i < quarters; i++) p.ping(), p.pump(250);
+        double seconds = quarters / 4.0, kb = double(p.bytes - bytes) / 1000;
+        std::printf("fps %.1f  kB/s %.0f  kB/frame %.1f\n", double(p.frames - frames) / seconds, kb / seconds,
+                    kb / double(std::max<uint64_t>(1, p.frames - frames)));
+        report("Ping round trip", p.pings);
     }
     close(p.fd);
     return 0;

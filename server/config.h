@@ -3,7 +3,7 @@
 //   listen = "0.0.0.0:3300"     optional; the command line wins
 //   key = "hemlig"              optional; the command line wins
 //   keep_sessions = 10          optional; minutes a program outlives a lost link
-//   quality = 70                optional; picture quality 1..100 or "auto"; the command line wins
+//   quality = 70                optional; a fixed picture quality 1..100, or "auto" (the default); the command line wins
 //   user = "quorvane"           optional; started as root, run as this user; the command line wins
 //
 //   [[app]]                     one per menu entry, in menu order; id = position, from 1

@@ -58,7 +58,7 @@ const char* const HELP =
     "                         the client asks for.\n"
     "  --size WxH             picture size instead of the size the client asks\n"
     "                         for (16x16 .. 1600x1200).\n"
-    "  --quality N            picture quality 1..100 (default 70). 100 sends\n"
+    "  --quality N            a fixed picture quality 1..100. 100 sends\n"
     "                         every picture exactly; below it, blocks of many\n"
     "                         colours (photographs, video) are approximated,\n"
     "                         the more the lower N, so that frames cost an old\n"
@@ -66,9 +66,13 @@ const char* const HELP =
     "                         icons always stay exact. Whatever the quality, a\n"
     "                         client that decodes slower than its frame rate\n"
     "                         gets fewer frames a second.\n"
-    "  --quality auto         the quality follows each client's speed: lower\n"
-    "                         until it keeps up with its frame rate, higher\n"
-    "                         again while it has room.\n"
+    "  --quality auto         (the default) the quality follows each client's\n"
+    "                         link and speed, measured from its acknowledge-\n"
+    "                         ments: lower until its frames keep the link and\n"
+    "                         the client busy at most half of the time (so\n"
+    "                         that input is answered without a queue of\n"
+    "                         pictures in front), higher while there is room;\n"
+    "                         fewer frames where even the lowest is too much.\n"
     "  --zlib-level N         compression level 0..9 (default 6).\n"
     "  --window N             video frames sent ahead of the client's\n"
     "                         acknowledgements, at most (1..16, default 2).\n"
@@ -212,8 +216,10 @@ int apply_file(Options* o, std::string* address, int* port) {
     if (!o->have_listen) o->listen = file.has_listen ? file.listen : "0.0.0.0:3300";
     if (!o->have_key && file.has_key && !o->no_key) o->key = file.key, o->have_key = true;
     if (o->user.empty()) o->user = file.user;
-    if (!o->have_quality && file.quality == qvs::QUALITY_AUTO_SETTING) config.auto_quality = true;
-    else if (!o->have_quality && file.quality) config.encoder.quality = file.quality;
+    if (!o->have_quality && file.quality && file.quality != qvs::QUALITY_AUTO_SETTING) {
+        config.encoder.quality = file.quality;
+        config.auto_quality = false;
+    }
     qvs::parse_listen(o->listen, address, port);
     if (o->port_only >= 0) *port = o->port_only;
     config.require_key = o->have_key;

@@ -251,7 +251,11 @@ void FrameEncoder::encode(uint32_t frame_id, const uint16_t* picture, int width,
             int count = changed ? distinct_colors(block, bw, bh, colors, 4) : 0;
             if (changed && lossy && count > 4) {
                 long budget = block_error_budget(options_.quality, bw * bh);
-                if (block_error(block, before, bw, bh, budget) <= budget) changed = false;
+                long error = block_error(block, before, bw, bh, budget);
+                if (error <= budget) {
+                    changed = false;
+                    local.squared_error += uint64_t(error);
+                }
             }
             const size_t index = size_t(by) * size_t(bx_count) + size_t(bx);
             if (!changed) {
@@ -259,6 +263,9 @@ void FrameEncoder::encode(uint32_t frame_id, const uint16_t* picture, int width,
                 continue;
             }
             int type = encode_known_block(block, bw, bh, options_, colors, count, payload, shown);
+            // Only a block of more than four colours may have been fitted.
+            if (stats && options_.quality < LOSSLESS_QUALITY && count > 4)
+                local.squared_error += uint64_t(block_error(block, shown, bw, bh));
             stream_[index] = uint8_t(type);
             stream_.insert(stream_.end(), payload, payload + PAYLOAD_SIZE[type]);
             local.blocks[type]++;

@@ -46,6 +46,9 @@ struct EncodeStats {
     uint32_t blocks[6] = {};  // blocks written per type
     uint32_t raw_size = 0;    // block stream bytes
     uint32_t body_size = 0;   // VideoFrame body bytes
+    // What the client shows against the picture: squared errors of the
+    // 5-bit channels summed over every pixel (0 for an exact frame).
+    uint64_t squared_error = 0;
 };
 
 // Keeps the client's picture as the frames sent so far have left it, and

@@ -38,7 +38,7 @@ void Connection::queue(Bytes message, OutKind kind) {
 
 bool Connection::flush_output() {
     std::string error;
-    if (out_.flush(fd_, [this](uint32_t id) { stream_.frame_sent(id); }, &error)) return true;
+    if (out_.flush(fd_, &error)) return true;
     end(error);
     return false;
 }

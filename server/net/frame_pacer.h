@@ -1,15 +1,22 @@
-// Paces one client's video by how fast it decodes: the time from a frame's
-// last byte sent to its FrameAck (or from the previous FrameAck, when the
-// client was still busy with that frame) is its decoding time. A client
-// slower than the rate it asked for gets frames at the rate it manages, so
-// that pictures never queue up in front of it; with automatic quality the
-// encoder's quality also falls until the client keeps up at the asked rate,
-// and rises again while it has room.
+// Paces one client's video by how fast frames get through: the time from a
+// frame's hand-over to the socket to its FrameAck (or from the previous
+// FrameAck, when link and client were still busy with that frame) is the
+// frame's cost, its transfer and decoding together. A client or link slower
+// than the rate asked for gets frames at the rate it manages, so that
+// pictures never queue up in front of it.
+//
+// With automatic quality, frames may keep link and client busy only half of
+// the time, so that a Ping or the echo of a key finds no queue of pictures
+// in front of it: the quality falls until the frames' cost (and the
+// encoder's own time) fits that share of the asked interval, and rises
+// again while there is room. Where even the lowest quality does not fit,
+// fewer frames go out.
 #ifndef QV_SERVER_FRAME_PACER_H
 #define QV_SERVER_FRAME_PACER_H
 
 #include <cstdint>
 #include <deque>
+#include <vector>
 
 namespace qvs {
 
@@ -22,8 +29,9 @@ public:
     // or QUALITY_AUTO to start at the default lossy quality and adapt.
     FramePacer(int fps, int quality);
 
-    // The last byte of frame `id` left for the client at `now_us`.
-    void sent(uint32_t id, int64_t now_us);
+    // Frame `id` was handed to the socket at `now_us`, after the encoder
+    // spent `encode_us` on it.
+    void sent(uint32_t id, int64_t now_us, int64_t encode_us = 0);
     // FrameAck `id` arrived at `now_us`; it covers every frame before it.
     void acked(uint32_t id, int64_t now_us);
 
@@ -31,13 +39,15 @@ public:
     int64_t interval_us() const { return interval_us_; }
     // The quality to encode the next frame with.
     int quality() const { return quality_; }
-    // The client's decoding time per frame as learnt so far; 0 before any.
+    // A frame's cost (transfer and decoding) as learnt so far; 0 before any.
     double decode_us() const { return decode_us_; }
 
     // Automatic quality stays within these.
-    static constexpr int LOWEST_QUALITY = 10, HIGHEST_QUALITY = 100;
+    static constexpr int LOWEST_QUALITY = 1, HIGHEST_QUALITY = 100;
 
 private:
+    void judge_quality();
+
     struct Pending {
         uint32_t id;
         int64_t sent_us;
@@ -49,8 +59,8 @@ private:
     int quality_;
     int64_t last_ack_us_ = 0;
     double decode_us_ = 0;
-    int samples_since_change_ = 0;  // decoding times learnt at this quality
-    double sum_since_change_ = 0;   // and their sum
+    // Learnt at this quality: frame costs, and the encoder's times.
+    std::vector<double> costs_, encodes_;
 };
 
 }  // namespace qvs

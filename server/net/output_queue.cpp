@@ -15,11 +15,11 @@ const size_t BACKLOG_LIMIT = 16u << 20;
 
 }  // namespace
 
-void OutputQueue::push(Bytes message, OutKind kind, uint32_t frame) {
+void OutputQueue::push(Bytes message, OutKind kind) {
     if (kind == OUT_VIDEO) video_frames_++;
     if (kind == OUT_AUDIO) audio_bytes_ += message.size();
     bytes_ += message.size();
-    out_.push_back(Outgoing{std::move(message), 0, kind, frame});
+    out_.push_back(Outgoing{std::move(message), 0, kind});
     // Frames wait for acknowledgements and sound is skipped when it piles
     // up, so only a client that sends without ever reading gets here.
     if (bytes_ > BACKLOG_LIMIT) overflowed_ = true;
@@ -29,11 +29,11 @@ void OutputQueue::push_urgent(Bytes message) {
     auto at = out_.begin();
     if (!out_.empty() && out_.front().sent > 0) ++at;
     bytes_ += message.size();
-    out_.insert(at, Outgoing{std::move(message), 0, OUT_CONTROL, 0});
+    out_.insert(at, Outgoing{std::move(message), 0, OUT_CONTROL});
     if (bytes_ > BACKLOG_LIMIT) overflowed_ = true;
 }
 
-bool OutputQueue::flush(int fd, const std::function<void(uint32_t)>& frame_sent, std::string* error) {
+bool OutputQueue::flush(int fd, std::string* error) {
     while (!out_.empty()) {
         Outgoing& o = out_.front();
         ssize_t n = ::send(fd, o.data.data() + o.sent, o.data.size() - o.sent, MSG_NOSIGNAL);
@@ -46,10 +46,7 @@ bool OutputQueue::flush(int fd, const std::function<void(uint32_t)>& frame_sent,
         o.sent += size_t(n);
         bytes_sent_ += uint64_t(n);
         if (o.sent < o.data.size()) continue;
-        if (o.kind == OUT_VIDEO) {
-            video_frames_--;
-            frame_sent(o.frame);
-        }
+        if (o.kind == OUT_VIDEO) video_frames_--;
         if (o.kind == OUT_AUDIO) audio_bytes_ -= o.data.size();
         bytes_ -= o.data.size();
         out_.pop_front();

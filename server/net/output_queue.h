@@ -6,7 +6,6 @@
 
 #include <cstdint>
 #include <deque>
-#include <functional>
 #include <string>
 
 #include "server/protocol.h"
@@ -17,16 +16,15 @@ enum OutKind { OUT_CONTROL, OUT_VIDEO, OUT_AUDIO };
 
 class OutputQueue {
 public:
-    void push(Bytes message, OutKind kind, uint32_t frame = 0);
+    void push(Bytes message, OutKind kind);
     // Ahead of everything not yet begun; a message half on the wire first.
     void push_urgent(Bytes message);
     // The backlog passed its limit at some time: the client does not read
     // what it is sent.
     bool overflowed() const { return overflowed_; }
-    // Sends what the socket takes without waiting. `frame_sent` hears of
-    // each video frame whose last byte left. False with `error` filled when
-    // sending failed.
-    bool flush(int fd, const std::function<void(uint32_t)>& frame_sent, std::string* error);
+    // Sends what the socket takes without waiting. False with `error`
+    // filled when sending failed.
+    bool flush(int fd, std::string* error);
     // Sound not yet begun on the wire.
     void drop_unsent_audio();
 
@@ -40,7 +38,6 @@ private:
         Bytes data;
         size_t sent;
         OutKind kind;
-        uint32_t frame;  // OUT_VIDEO: its frame number
     };
 
     std::deque<Outgoing> out_;

@@ -17,8 +17,8 @@
 namespace qvs {
 
 struct ServerConfig {
-    EncoderOptions encoder{6, DEFAULT_LOSSY_QUALITY};  // lossy unless told otherwise
-    bool auto_quality = false;  // the quality follows each client's decoding speed
+    EncoderOptions encoder{6, DEFAULT_LOSSY_QUALITY};  // the start of automatic quality, or fixed
+    bool auto_quality = true;   // the quality follows each client's link and decoding speed
     std::vector<AppEntry> apps;     // the menu; empty: the demo alone
     bool require_key = false;
     std::string key;            // UTF-8, compared with the Hello's key field

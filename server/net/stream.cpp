@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 
 #include "server/log.h"
 #include "server/sessions/open_source.h"
@@ -37,12 +38,20 @@ bool Stream::open(const AppEntry& entry, Workspace& workspace, const StreamForma
     pacer_ = std::make_unique<FramePacer>(fps, config_.auto_quality ? QUALITY_AUTO : config_.encoder.quality);
     force_ = dirty_ = true;
     next_frame_ms_ = last_grab_ms_ = now_ms();
+    psnr_sum_ = 0;
+    lossy_frames_ = entry_frames_ = 0;
     return true;
 }
 
 void Stream::close() {
-    if (source_) source_->release_input();
+    if (!source_) return;
+    source_->release_input();
     source_.reset();
+    if (lossy_frames_)
+        log_line("#%d: %llu frames, mean PSNR %.1f dB over %llu lossy ones", number_,
+                 (unsigned long long)entry_frames_, psnr_sum_ / double(lossy_frames_), (unsigned long long)lossy_frames_);
+    else if (entry_frames_)
+        log_line("#%d: %llu frames, PSNR exact", number_, (unsigned long long)entry_frames_);
 }
 
 void Stream::input(uint8_t type, const uint8_t* payload, uint32_t length) {
@@ -59,10 +68,6 @@ void Stream::acked(uint32_t id) {
         last_acked_ = id;
         if (pacer_) pacer_->acked(id, now_us());
     }
-}
-
-void Stream::frame_sent(uint32_t id) {
-    if (pacer_) pacer_->sent(id, now_us());
 }
 
 int64_t Stream::next_grab_ms() const {
@@ -90,15 +95,26 @@ Stream::Result Stream::send_frame(int64_t now) {
         EncoderOptions options = encoder_.options();
         options.quality = pacer_->quality();
         encoder_.set_options(options);
-        log_line("#%d: quality %d: the client decodes a frame in %.1f ms", number_, options.quality,
+        log_line("#%d: quality %d: a frame gets through in %.1f ms", number_, options.quality,
                  pacer_->decode_us() / 1000.0);
     }
-    encoder_.encode(id, picture_.data(), format_.width, format_.height, body_);
+    const int64_t encode_start = now_us();
+    EncodeStats stats;
+    encoder_.encode(id, picture_.data(), format_.width, format_.height, body_, &stats);
     if (body_.size() > WIRE_MAX_PAYLOAD) return FRAME_TOO_BIG;
     last_sent_ = id;
     frames_total_++;
+    entry_frames_++;
     video_bytes_ += body_.size();
-    out_.push(frame_message(MSG_VIDEO_FRAME, body_), OUT_VIDEO, id);
+    if (stats.squared_error > 0) {
+        // 5-bit channels: the peak is 31.
+        const double mse = double(stats.squared_error) / (3.0 * format_.width * format_.height);
+        psnr_sum_ += 10 * std::log10(31.0 * 31.0 / mse);
+        lossy_frames_++;
+    }
+    out_.push(frame_message(MSG_VIDEO_FRAME, body_), OUT_VIDEO);
+    const int64_t handed_over = now_us();
+    pacer_->sent(id, handed_over, handed_over - encode_start);
     const int64_t interval = interval_ms();
     next_frame_ms_ = std::max(next_frame_ms_ + interval, now - interval);
     if (config_.frame_limit && frames_total_ >= config_.frame_limit) {

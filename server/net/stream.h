@@ -50,7 +50,6 @@ public:
     // One input message of the client, for the running entry.
     void input(uint8_t type, const uint8_t* payload, uint32_t length);
     void acked(uint32_t id);
-    void frame_sent(uint32_t id);
 
     // The source's texts for the client, passed on.
     void pass_texts();
@@ -101,6 +100,10 @@ private:
 
     // Totals for the connection's closing log line.
     uint64_t frames_total_ = 0, video_bytes_ = 0, audio_dropped_ = 0;
+    // How closely this entry's lossy frames showed their pictures, for the
+    // log at its end: the sum of their PSNRs, and how many there were.
+    double psnr_sum_ = 0;
+    uint64_t lossy_frames_ = 0, entry_frames_ = 0;
 };
 
 }  // namespace qvs

@@ -125,6 +125,7 @@ TEST(ServerEncoder, LossyBlocksStayWithinTheQualitysBudgetAndFewColoursStayExact
                 EXPECT_TRUE(frame != 2 || stats.blocks[BLOCK_SKIP] == 48u) << stats.blocks[BLOCK_SKIP];  // repeat: nothing
                 const Picture shown = client.visible();
                 EXPECT_EQ(lossy.reference(), shown);  // the encoder knows what the client shows
+                uint64_t frame_sse = 0;                // and how far it is from the picture
                 for (int by = 0; by * 8 < h; by++)
                     for (int bx = 0; bx * 8 < w; bx++) {
                         long sse = 0;  // squared 5-bit channel error
@@ -136,10 +137,12 @@ TEST(ServerEncoder, LossyBlocksStayWithinTheQualitysBudgetAndFewColoursStayExact
                                 for (int sh : {0, 5, 10})
                                     sse += long((pic[i] >> sh & 31) - (shown[i] >> sh & 31)) * ((pic[i] >> sh & 31) - (shown[i] >> sh & 31));
                             }
+                        frame_sse += uint64_t(sse);
                         int pixels = std::min(8, w - bx * 8) * std::min(8, h - by * 8);
                         ASSERT_LE(sse, seen.size() <= 4 || quality == 100 ? 0 : qvs::block_error_budget(quality, pixels))
                             << "frame " << frame << " block " << bx << "," << by;
                     }
+                EXPECT_EQ(stats.squared_error, frame_sse);
             }
         }
 }

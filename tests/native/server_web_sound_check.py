@@ -49,7 +49,7 @@ try:
     other = 'http://page.localhost:%d/' % httpd.server_address[1]
     for name, act, page, at, seconds in (
             ('the home page shows in its colour, with its address and title', lambda: c.launch(1, 0), 'red', base, 60),
-            ('a typed name falls back to http', address(other[7:] + 'red.html'), 'red', other, 20),
+            ('a typed name falls back to http', address(other[7:] + 'green.html'), 'green', other, 20),
             ('a click on the link follows it', lambda: c.click(30, 20), 'blue', other, 20),
             ('a typed IP address opens over http', address(base[7:] + 'green.html'), 'green', base, 20)):
         del c.texts[:]
