@@ -13,9 +13,10 @@ out = os.path.join(tempfile.mkdtemp(prefix='qv-real-'), 'typed.txt')
 shell = "trap 'echo ^C >> %s; exit' INT; cat > %s" % (out, out)
 screen = Display(640, 480)
 screen.run('xsetroot', '-solid', '#ff0000')
-server = Server(sys.argv[1], 'keep_sessions = 1\n[[app]]\nname = "Terminal"\nkind = "program"\ncommand = ["xterm", '
-                '"-u8", "-fa", "Monospace", "-fs", "14", "-e", "sh", "-c", "%s"]\n[[app]]\nname = "Skärmen"\n'
-                'kind = "screen"\ndisplay = "%s"\n' % (shell.replace('"', '\\"'), screen.name),
+# A fixed quality: pictures of the same text are compared pixel for pixel.
+server = Server(sys.argv[1], 'keep_sessions = 1\nquality = 70\n[[app]]\nname = "Terminal"\nkind = "program"\n'
+                'command = ["xterm", "-u8", "-fa", "Monospace", "-fs", "14", "-e", "sh", "-c", "%s"]\n'
+                '[[app]]\nname = "Skärmen"\nkind = "screen"\ndisplay = "%s"\n' % (shell.replace('"', '\\"'), screen.name),
                 env=dict(os.environ, LC_ALL='C.UTF-8'))
 
 # Swedish Windows 98 keyboard: (virtual key, scan code) per character, with AltGr (Ctrl+right Alt) or without.
