@@ -6,7 +6,8 @@ import socket, sys, time
 
 from qv_client import Client, Server, check, connect, done, failures
 
-server = Server(sys.argv[1], 'key = "hemlig"\n[[app]]\nname = "Demo"\nkind = "demo"\n')
+# A fixed quality: its pacing gives this slow scripted viewer the frames the checks count.
+server = Server(sys.argv[1], 'key = "hemlig"\nquality = 70\n[[app]]\nname = "Demo"\nkind = "demo"\n')
 idle = lambda n: [socket.create_connection(('127.0.0.1', server.port), source_address=('127.0.0.2', 0))
                   for _ in range(n)]
 wrong = lambda n: [Client(server.port, key='fel', source='127.0.0.2') for _ in range(n)]
