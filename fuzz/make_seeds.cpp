@@ -60,7 +60,7 @@ Bytes block_stream(const Bytes& body) {
 int main(int argc, char** argv) {
     if (argc != 2) return std::fprintf(stderr, "usage: fuzz_make_seeds <folder>\n"), 2;
     root = argv[1];
-    for (const char* target : {"messages", "decode_blocks", "wire_text", "settings_file", "server_config", "web_address"}) std::filesystem::remove_all(root / target);
+    for (const char* target : {"messages", "decode_blocks", "wire_text", "settings_file", "server_config", "web_address", "server_input"}) std::filesystem::remove_all(root / target);
     auto msg = [](uint8_t type, const Bytes& payload) { return qvs::frame_message(type, payload); };
     const int16_t samples[] = {0, 1000, -1000, 32767, -32768, 5, 6, 7};
     Bytes menu = qvs::make_stream_setup(160, 120, 22050, 2, "Meny \xC3\xA5\xC3\xA4\xC3\xB6") +
@@ -124,11 +124,29 @@ int main(int argc, char** argv) {
         "name = 'F'\nkind = \"window\"\ndisplay = \":0\"\ntitle = \"Mousepad\"\n[[app]]\nname = \"Webb\"\nkind = \"web\"\n"
         "home = \"https://a.se/\"\nsearch = \"https://s.se/?q=%s\"\n[[app]]\nname = \"Demo\"\nkind = \"demo\"\n");
     put("server_config", "faults", "quality = 101\nkeep_sessions = -1\n[[app]]\nname = \"\"\nkind = \"spel\"\ncommand = []\n");
+    put("server_config", "line_breaks_quoted", "\"a\\nb\" = 1\nx = n\n");
     put("server_config", "inline", "app = [{name = \"x\", kind = \"demo\"}, {name = \"y\", kind = \"program\", command = [1]}]\n");
     for (const char* typed : {"example.org/x?y#z", "  HTTP://A.se\t/ ", "javascript:alert(1)", "10.0.0.1:8080/a",
                               "[::1]:80", "nas", "r\xC3\xA4ksm\xC3\xB6rg\xC3\xA5s.se", "tv\xC3\xA5 ord", "data:,x", "a..b"})
         put("web_address", "typed" + std::to_string(written), std::string(typed) + '\0' + "https://s.se/?q=%s&%s");
     put("web_address", "no_search", "hur m\xC3\xA5nga");
+    // A client's side of a connection: its Hello (right key or wrong), the menu, two streams.
+    auto hello = [&](const char* key) {
+        Bytes p = {'Q', 'V', '9', '8', 1, 0, 64, 1, 200, 0, 30, 0x22, 0x56, 0, 0, 2};
+        p.resize(HELLO_SIZE, 0);
+        for (int i = 0; key[i]; i++) p[48 + i] = uint8_t(key[i]);
+        for (int i = 0; i < 5; i++) p[16 + i] = uint8_t("KALLE"[i]);
+        return msg(MSG_HELLO, p);
+    };
+    Bytes session = hello("hemlig") + msg(MSG_PING, Bytes{1, 2, 3, 4}) + msg(MSG_LAUNCH_APP, Bytes{1, 0}) +
+                    msg(MSG_KEY, Bytes{0x41, 0x1E, 0, 1}) + msg(MSG_CHAR, Bytes{0xE5, 0}) + msg(MSG_MOUSE_POS, Bytes{9, 0, 9, 0}) +
+                    msg(MSG_MOUSE_BUTTON, Bytes{1, 1}) + msg(MSG_MOUSE_WHEEL, Bytes{0x88, 0xFF}) + msg(MSG_MOUSE_DELTA, Bytes{3, 0, 0xFD, 0xFF}) +
+                    msg(MSG_GAMEPAD, Bytes(18, 0x40)) + msg(MSG_FRAME_ACK, Bytes{1, 0, 0, 0}) + msg(MSG_WEB_ADDRESS, Bytes{0, 'a', '.', 's', 'e'}) +
+                    msg(MSG_MENU_REQUEST, Bytes{}) + msg(MSG_LAUNCH_APP, Bytes{2, 0}) + msg(MSG_LAUNCH_APP, Bytes{9, 0}) + hello("x");
+    put("server_input", "session", session);
+    put("server_input", "wrong_key", hello("fel") + msg(MSG_LAUNCH_APP, Bytes{1, 0}));
+    put("server_input", "before_hello", msg(MSG_LAUNCH_APP, Bytes{1, 0}) + msg(MSG_PING, Bytes{1, 2}) + hello("hemlig"));
+    put("server_input", "odd", msg(MSG_HELLO, Bytes{'Q', 'V', '9', '8'}) + Bytes{0xFF, 0xFF, 0, 0, MSG_KEY});
     std::printf("make_seeds: %d seeds in %s\n", written, argv[1]);
     return 0;
 }

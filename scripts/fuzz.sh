@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-15}
 shift || true
-targets=("${@:-messages decode_blocks wire_text settings_file server_config web_address}")
+targets=("${@:-messages decode_blocks wire_text settings_file server_config web_address server_input}")
 build=build/fuzz
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -24,6 +24,7 @@ for name in ${targets[*]}; do
         messages) limits="131072 64" ;; decode_blocks) limits="65536 16" ;;
         wire_text) limits="2048 4" ;; settings_file) limits="16384 8" ;;
         server_config) limits="16384 64" ;; web_address) limits="4096 4" ;;
+        server_input) limits="65536 64 -close_fd_mask=2" ;;  # the server's log: not the fuzzer's output
     esac
     set -- $limits
     corpus=$build/corpus/$name artifacts=$build/artifacts/$name/ log=$build/logs/$name.log
@@ -31,7 +32,7 @@ for name in ${targets[*]}; do
     status=0
     "$build/fuzz/fuzz_$name" "$corpus" "$build/seeds/$name" -max_total_time="$seconds" -max_len="$1" \
         -malloc_limit_mb="$2" -dict="fuzz/$name.dict" -timeout=20 -rss_limit_mb=2560 -print_final_stats=1 \
-        -artifact_prefix="$artifacts" >"$log" 2>&1 || status=$?
+        -artifact_prefix="$artifacts" ${3:-} >"$log" 2>&1 || status=$?
     printf '%-14s %6ss  %10s execs  %7s exec/s  corpus %5s files  %s\n' "$name" "$seconds" \
         "$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)" \
         "$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)" "$(ls "$corpus" | wc -l)" \

@@ -26,6 +26,14 @@ const Kind KINDS[] = {{"program", AppKind::Program}, {"screen", AppKind::Screen}
                       {"web", AppKind::Web},         {"demo", AppKind::Demo},
                       {"moonlight", AppKind::Moonlight}};
 
+// A message quotes the file (a key, a value, the character toml++ choked
+// on), which may hold line breaks: the message stays one line.
+std::string one_line(std::string text) {
+    for (char& ch : text)
+        if (uint8_t(ch) < 0x20 || ch == 0x7F) ch = '?';
+    return text;
+}
+
 // Collects the first problem with its line.
 class Checker {
 public:
@@ -35,7 +43,7 @@ public:
         if (error_.empty()) {
             std::ostringstream s;
             s << path_ << ":" << where.begin.line << ": " << what;
-            error_ = s.str();
+            error_ = one_line(s.str());
         }
         return false;
     }
@@ -175,7 +183,7 @@ bool load_config(const std::string& path, FileSettings* out, std::string* error)
     } catch (const toml::parse_error& e) {
         std::ostringstream s;
         s << path << ":" << e.source().begin.line << ": " << e.description();
-        *error = s.str();
+        *error = one_line(s.str());
         return false;
     }
     Checker c(path);
