@@ -40,10 +40,12 @@ public:
 
 private:
     XSource() = default;
+    // First, so that it ends last: the X server it keeps must outlive the
+    // connections to it, which say goodbye to it as they close.
+    std::shared_ptr<void> keep_;
     std::unique_ptr<XCapture> capture_;
     std::unique_ptr<XInput> input_;
     std::function<std::string()> ended_;
-    std::shared_ptr<void> keep_;
     std::unique_ptr<SoundRecorder> sound_;
 };
 
