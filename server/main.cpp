@@ -295,6 +295,8 @@ int main(int argc, char** argv) {
             return 2;
         }
         qvs::log_line("running as %s (uid %d)", o.user.c_str(), int(::getuid()));
+    } else if (!o.user.empty()) {
+        qvs::log_line("not started as root: running as uid %d, not as %s", int(::getuid()), o.user.c_str());
     }
     const std::string quality = config.auto_quality ? "auto" : std::to_string(config.encoder.quality);
     qvs::log_line("listening on %s:%d, %zu menu entries from %s%s, quality %s", address.c_str(), bound,
