@@ -78,6 +78,8 @@ TEST(ServerEncoder, PicturesComeBackExactlyInTheirSmallestForms) {
     } cases[] = {
         {48, 8, 48, 8, Picture(48 * 8, color(1, 2, 3)), paint(48, 8, six_forms), "012345"},
         {0, 0, 10, 10, Picture(), paint(10, 10, noise), "4443"},  // edge blocks: full payloads
+        {0, 0, 8, 8, Picture(), paint(8, 8, [](int x, int y) {  // QUAD with flat quadrants
+             return x >= 4 && y >= 4 ? color(x % 2 ? 31 : 0, 0, 0) : color(1, x / 4 + 2 * (y / 4), 9); }), "5"},
         {0, 0, 10, 10, Picture(), paint(10, 10, [](int x, int y) { return uint16_t(x == 8 && y == 8 ? 0x7FE0 : 31); }), "1112"},
         {40, 24, 40, 24, paint(40, 24, zones), Picture(), "000000000000000"},  // unchanged
         {16, 16, 24, 12, paint(16, 16, noise),  // a new size is encoded against black

@@ -32,4 +32,7 @@ TEST(Codec, WorkedExamples) {
               (std::vector<uint16_t>{1, 0x20, 0x400, 0x7FFF, 1, 0x20, 0x400, 0x7FFF, 1}));
     EXPECT_EQ(decode_blocks(stream.data(), 24, p.data(), 8, 8, 8), -1);  // one byte short
     EXPECT_EQ(decode_blocks(nullptr, 0, nullptr, 0, 0, 0), 0);
+    std::vector<uint16_t> two(17 * 8, 0xABCD);  // two FILLs: the byte after the types is a colour, not a third block
+    EXPECT_EQ(decode_blocks(hx("01 01 01 00 02 00").data(), 6, two.data(), 16, 8, 17), 0);
+    EXPECT_EQ(two[15] * 0x10000u + two[16], 0x0002ABCDu);
 }
