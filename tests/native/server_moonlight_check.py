@@ -136,12 +136,18 @@ finally:
 
 key = os.path.join(env['XDG_DATA_HOME'], 'quorvane', 'client.key')
 check('the client key is for its owner only', os.stat(key).st_mode & 0o777 == 0o600, oct(os.stat(key).st_mode))
-server = Server(server_bin, toml, env=env)
+server = Server(server_bin, toml.replace('"Desktop"\n', '"Desktop"\npointer = "locked"\n', 1), env=env)
 try:
-    c = connect(server.port, size=(320, 240), fps=25)
+    c, modes = connect(server.port, size=(320, 240), fps=25), []
+    handle = c.handle
+    c.handle = lambda kind, p: (kind == 5 and modes.append(p[:3]), handle(kind, p))
     launch(c, 1, streams(c), 20)
     check('a restarted server needs no PIN; resumed at this client\'s size and rate',
           streams(c)() and pin(c) == '' and host.saw('resume 1001 320x240x25'), c.texts)
+    c.send(67, struct.pack('<hh', 5, -3))  # MouseDelta
+    c.pump(1)
+    check('pointer = "locked": StreamState says so, motion goes as relative',
+          modes[-1:] == [bytes([1, 0, 4])] and 'mouse rel 5 -3' in open(host.log).read(), modes)
     host.type('vanish')
     start = time.time()
     c.pump(8, back(c))
