@@ -93,13 +93,6 @@ int main(int argc, char** argv) {
                                           msg(MSG_PONG, Bytes(3, 1)) + msg(MSG_APP_LIST, Bytes{9, 0, 1}) + msg(99, Bytes(5, 0)));
     put("messages", "over_limit", msg(MSG_PONG, Bytes(4, 0)) + Bytes{0x01, 0x00, 0x40, 0x00, MSG_VIDEO_FRAME});
     put("messages", "cut_inside", menu + Bytes{0x20, 0, 0, 0, MSG_SERVER_TEXT, 0, 'x'});
-    const int payload_sizes[6] = {0, 2, 12, 24, 128, 32};
-    for (int t = 0; t < 6; t++) {
-        Bytes block = {uint8_t(t)};
-        for (int i = 0; i < payload_sizes[t]; i++) block.push_back(uint8_t(i * 37 + t));
-        put("decode_blocks", "type" + std::to_string(t), Bytes{8, 0, 8, 0, 0} + block);
-        put("decode_blocks", "type" + std::to_string(t) + "_edge", Bytes{3, 0, 5, 0, 1} + block);
-    }
     put("decode_blocks", "invalid", Bytes{16, 0, 16, 0, 0, 1, 1, 6, 0, 0x1F, 0, 0xE0, 0x03});
     put("decode_blocks", "short", Bytes{16, 0, 16, 0, 0, 1, 1, 1});
     const char* const texts[][2] = {

@@ -96,23 +96,23 @@ std::string describe_input(const std::vector<uint8_t>& p) {
     return line;
 }
 
-}  // namespace
-
-uint32_t fake_frame_colour(uint32_t frame) {
+// The picture of frame `frame` (from 1): saturated colours, changing every 15 frames.
+uint32_t frame_colour(uint32_t frame) {
     static const uint32_t COLOURS[] = {0xFF0000, 0xFFFF00, 0x00FF00, 0x0000FF, 0xFFFFFF};
     return COLOURS[(frame / 15) % 5];
 }
+
+}  // namespace
 
 struct FakeStreamHost::Parts {
     FakeStreamOptions options;
     int rtsp_fd = -1, video_fd = -1, audio_fd = -1, rtsp_port = 0, video_port = 0, audio_port = 0;
     ENetHost* enet = nullptr;
-    std::atomic<bool> stop{false}, quitting{false}, vanished{false}, running_app{false}, has_launch{false};
+    std::atomic<bool> stop{false}, quitting{false}, vanished{false}, has_launch{false};
     std::mutex lock;
     FakeLaunch next{};                // under lock: the launch the next RTSP session takes
     std::vector<std::string> events;  // under lock
     std::atomic<int> idr_requests{0};
-    std::atomic<bool> flowing{false};
     std::thread thread;
 
     // The session (host thread only).
@@ -189,7 +189,6 @@ void FakeStreamHost::Parts::rtsp(int listen_fd) {
 void FakeStreamHost::Parts::start_session() {
     std::lock_guard<std::mutex> hold(lock);
     session = next;
-    running_app = true;
     frame = 0;
     video_seq = audio_seq = 0;
     idr_next = true;
@@ -200,7 +199,6 @@ void FakeStreamHost::Parts::start_session() {
 void FakeStreamHost::Parts::end_session() {
     if (peer) enet_peer_disconnect_now(peer, 0);
     peer = nullptr;
-    flowing = false;
     video.known = audio.known = false;
 }
 
@@ -236,7 +234,7 @@ void FakeStreamHost::Parts::control(const ENetEvent& e) {
 void FakeStreamHost::Parts::send_frame() {
     frame++;
     std::vector<uint8_t> stream = {1, 0, 0, 0, 0, 0, 0, 0};
-    std::vector<uint8_t> unit = encoder->encode_solid(fake_frame_colour(frame), idr_next);
+    std::vector<uint8_t> unit = encoder->encode_solid(frame_colour(frame), idr_next);
     idr_next = false;
     stream[3] = encoder->was_idr() ? FRAME_TYPE_IDR : FRAME_TYPE_P;
     stream.insert(stream.end(), unit.begin(), unit.end());
@@ -275,7 +273,6 @@ void FakeStreamHost::Parts::send_frame() {
             if (!drop && !lose) video.send(video_fd, s, shard_size);
         }
     }
-    flowing = true;
 }
 
 // 5 ms of a 440 Hz tone, Opus in RTP.
@@ -313,7 +310,6 @@ void FakeStreamHost::Parts::run() {
                 peer = nullptr;
             }
             end_session();
-            running_app = false;
         }
         int64_t now = now_ms();
         if (peer && video.known && now >= next_frame_ms) {
@@ -362,15 +358,10 @@ void FakeStreamHost::launch(const FakeLaunch& launch) {
     std::lock_guard<std::mutex> hold(parts_->lock);
     parts_->next = launch;
     parts_->has_launch = true;
-    parts_->running_app = true;
 }
 
 void FakeStreamHost::quit() { parts_->quitting = true; }
 void FakeStreamHost::vanish() { parts_->vanished = true; }
-bool FakeStreamHost::streaming() const { return parts_->flowing; }
-std::string FakeStreamHost::running_app_state() const {
-    return parts_->running_app ? "SUNSHINE_SERVER_BUSY" : "SUNSHINE_SERVER_FREE";
-}
 
 std::vector<std::string> FakeStreamHost::input_events() const {
     std::lock_guard<std::mutex> hold(parts_->lock);

@@ -1,16 +1,10 @@
 // The stream half of a GameStream test host, on 127.0.0.1: RTSP (plain,
 // one request per connection), the encrypted ENet control stream, RTP video
 // of solid colours encoded as H.264, an Opus 440 Hz tone, and a log of the
-// input it decoded. The HTTP(S) half (pairing, app list, /launch) calls
-// launch() and quit() on it.
-//
-// Input log: one line per decoded input packet, plain text:
-//   key down vk=0x41 mods=0x01      key up vk=0x41 mods=0x00
-//   text é                          (UTF-8 text packet)
-//   mouse rel 5 -3                  mouse abs 320 240 639 479  (x y refw refh as sent)
-//   button down 1                   button up 1
-//   scroll 120                      hscroll -120
-//   pad 0 mask=0x1 buttons=0x1000 lt=0 rt=255 lx=0 ly=0 rx=0 ry=0
+// input it decoded, one line per packet ("key down vk=0x41 mods=0x01",
+// "text é", "mouse rel 5 -3", "mouse abs X Y REFW REFH", "button up 1",
+// "scroll 120", "pad 0 mask=... buttons=... lt= rt= lx= ly= rx= ry="). The
+// HTTP(S) half (pairing, app list, /launch) calls launch() and quit() on it.
 #ifndef QV_TESTS_MOONLIGHT_FAKE_STREAM_HOST_H
 #define QV_TESTS_MOONLIGHT_FAKE_STREAM_HOST_H
 
@@ -33,11 +27,6 @@ struct FakeStreamOptions {
     std::string input_log;     // file: one line per input event the host decoded ("" : none)
 };
 
-// The colour of the picture the host sends as frame number `frame` (from 1):
-// it changes every 15 frames through a short list of saturated colours.
-// Returns 0xRRGGBB.
-uint32_t fake_frame_colour(uint32_t frame);
-
 class FakeStreamHost {
 public:
     explicit FakeStreamHost(const FakeStreamOptions& options);  // binds its ports on 127.0.0.1
@@ -46,8 +35,6 @@ public:
     void launch(const FakeLaunch& launch);  // after /launch or /resume: the next RTSP session uses this
     void quit();               // the host ends the app: termination message, stream stops
     void vanish();             // the host stops answering anything, with no goodbye
-    bool streaming() const;    // a client is connected and frames flow
-    std::string running_app_state() const;  // for serverinfo: "SUNSHINE_SERVER_BUSY" or "..._FREE"
 
     std::vector<std::string> input_events() const;  // the input log's lines so far
     int idr_requests() const;  // IDR requests the client sent (0x0302)

@@ -34,7 +34,6 @@ public:
     std::string sent();
 
 private:
-    bool readable(int timeout_ms);
     intptr_t listener_ = -1, server_ = -1;
     uint16_t port_ = 0;
     bool opened_client_ = false;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "link/wire.h"
 #include "media/codec.h"
 
 struct ClientPicture {
@@ -17,9 +18,8 @@ struct ClientPicture {
     // 1 when the body inflated and every block decoded.
     int apply(const std::vector<uint8_t>& body) {
         if (body.size() < 17) return 0;
-        int w = body[4] | (body[5] << 8), h = body[6] | (body[7] << 8);
-        uint32_t raw = uint32_t(body[9]) | (uint32_t(body[10]) << 8) | (uint32_t(body[11]) << 16) |
-                       (uint32_t(body[12]) << 24);
+        int w = get_u16le(&body[4]), h = get_u16le(&body[6]);
+        uint32_t raw = get_u32le(&body[9]);
         if (w != width || h != height || pixels.empty()) {
             width = w;
             height = h;

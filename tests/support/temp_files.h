@@ -3,8 +3,9 @@
 #define QV_TESTS_SUPPORT_TEMP_FILES_H
 
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 struct TempFolder {
@@ -26,21 +27,14 @@ struct TempFolder {
 };
 
 inline bool write_bytes(const std::string& path, const std::string& bytes) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr) return false;
-    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    return std::fclose(f) == 0 && ok;
+    std::ofstream f(path, std::ios::binary);
+    return bool(f.write(bytes.data(), std::streamsize(bytes.size())).flush());
 }
 
 // The file's bytes, or "<missing>".
 inline std::string read_bytes(const std::string& path) {
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr) return "<missing>";
-    std::string bytes;
-    char chunk[4096];
-    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;) bytes.append(chunk, n);
-    std::fclose(f);
-    return bytes;
+    std::ifstream f(path, std::ios::binary);
+    return f ? std::string(std::istreambuf_iterator<char>(f), {}) : "<missing>";
 }
 
 #endif

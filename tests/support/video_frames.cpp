@@ -3,7 +3,7 @@
 
 #include <zlib.h>
 
-#include <cstring>
+#include "link/wire.h"
 
 std::vector<uint8_t> deflated(const std::vector<uint8_t>& bytes, int level) {
     uLongf size = compressBound(static_cast<uLong>(bytes.size()));
@@ -15,16 +15,13 @@ std::vector<uint8_t> deflated(const std::vector<uint8_t>& bytes, int level) {
 
 std::vector<uint8_t> video_frame_body(uint32_t frame_id, uint16_t width, uint16_t height,
                                       uint32_t raw_size, const std::vector<uint8_t>& compressed) {
-    const uint8_t header[17] = {
-        uint8_t(frame_id), uint8_t(frame_id >> 8), uint8_t(frame_id >> 16), uint8_t(frame_id >> 24),
-        uint8_t(width),    uint8_t(width >> 8),    uint8_t(height),         uint8_t(height >> 8),
-        0x5A,  // not read
-        uint8_t(raw_size), uint8_t(raw_size >> 8), uint8_t(raw_size >> 16), uint8_t(raw_size >> 24),
-        0xA5, 0xA5, 0xA5, 0xA5,  // not read
-    };
-    std::vector<uint8_t> body(sizeof header + compressed.size());
-    std::memcpy(body.data(), header, sizeof header);
-    if (!compressed.empty()) std::memcpy(body.data() + sizeof header, compressed.data(), compressed.size());
+    std::vector<uint8_t> body(17, 0xA5);  // the unread bytes 8 and 13..16 are not zero
+    put_u32le(&body[0], frame_id);
+    put_u16le(&body[4], width);
+    put_u16le(&body[6], height);
+    body[8] = 0x5A;
+    put_u32le(&body[9], raw_size);
+    body.insert(body.end(), compressed.begin(), compressed.end());
     return body;
 }
 
