@@ -10,6 +10,8 @@
 #define FUZZ_CHECK(c) \
     ((c) ? (void)0 : (std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #c), std::abort()))
 
+inline bool terminated(const char* text, size_t size) { return std::memchr(text, 0, size) != nullptr; }
+
 // Called first by each target's LLVMFuzzerInitialize: unless -artifact_prefix
 // is given, libFuzzer leaves a fault's input in the build folder
 // (QV_FUZZ_ARTIFACTS), never in the folder it was started from.

@@ -39,8 +39,6 @@ void feed(int fd, const uint8_t* data, size_t size, std::vector<uint8_t>* answer
     }
 }
 
-bool terminated(const char* text, size_t size) { return std::memchr(text, 0, size) != nullptr; }
-
 void check_state() {
     int32_t count = state.app_count.load(), width = state.remote_width.load(), height = state.remote_height.load();
     FUZZ_CHECK(count >= 0 && count <= APP_LIST_CAPACITY && state.app_selected.load() >= 0);

@@ -15,8 +15,6 @@ namespace {
 
 std::string folder, file;
 
-bool terminated(const char* text, size_t size) { return std::memchr(text, 0, size) != nullptr; }
-
 void check_record(const Settings& s) {
     FUZZ_CHECK(s.bredd >= 160 && s.bredd <= 1024 && s.hojd >= 120 && s.hojd <= 768 && s.fps >= 5 && s.fps <= 60);
     FUZZ_CHECK((s.stereo == 1 || s.stereo == 2) && s.namn[0] != 0);

@@ -2,8 +2,6 @@
 // and until it closes.
 #include <gtest/gtest.h>
 #include <X11/Xlib.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,6 +10,7 @@
 #include <memory>
 #include <thread>
 
+#include "server/sessions/child_process.h"
 #include "server/sources/x_capture.h"
 
 namespace {
@@ -19,18 +18,13 @@ namespace {
 TEST(ServerX, WindowIsFollowedUntilItCloses) {
     int fds[2];  // Xvfb on a display number of its own choosing
     ASSERT_EQ(pipe(fds), 0);
-    pid_t pid = fork();
-    if (pid == 0) {
-        close(fds[0]);
-        execlp("Xvfb", "Xvfb", "-displayfd", std::to_string(fds[1]).c_str(), "-nolisten", "tcp", "-noreset", "-screen",
-               "0", "640x480x24", static_cast<char*>(nullptr));
-        _exit(127);
-    }
+    qvs::ChildProcess xvfb;
+    std::string error, name = ":";
+    xvfb.start({"Xvfb", "-displayfd", std::to_string(fds[1]), "-nolisten", "tcp", "-noreset", "-screen", "0", "640x480x24"},
+               {}, {{fds[1], fds[1]}}, false, &error);
     close(fds[1]);
-    std::string name = ":";
     for (char c; read(fds[0], &c, 1) == 1 && c != '\n';) name += c;
     close(fds[0]);
-    std::shared_ptr<void> stop_x(nullptr, [pid](void*) { if (pid > 0) kill(pid, SIGTERM), waitpid(pid, nullptr, 0); });
     Display* d = XOpenDisplay(name.c_str());
     ASSERT_TRUE(d);
     std::shared_ptr<Display> close_d(d, XCloseDisplay);
@@ -38,7 +32,6 @@ TEST(ServerX, WindowIsFollowedUntilItCloses) {
     XStoreName(d, w, "qv probe window");
     XMapWindow(d, w);
     XSync(d, False);
-    std::string error;
     auto cap = qvs::XCapture::open(name, "probe", &error);
     ASSERT_TRUE(cap) << error;
     std::vector<uint16_t> pic;
