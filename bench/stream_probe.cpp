@@ -52,6 +52,16 @@ public:
     Clock::time_point ping_sent[256];
     uint32_t next_ping = 0;
 
+    // Pings go out on their own clock, also while a frame is being read:
+    // they sample the link at any moment, not only when it is idle.
+    bool pinging = false;
+    Clock::time_point ping_due;
+    void maybe_ping() {
+        if (!pinging || Clock::now() < ping_due) return;
+        ping();
+        ping_due += std::chrono::milliseconds(250);
+    }
+
     void ping() {
         ping_sent[next_ping % 256] = Clock::now();
         send(MSG_PING, {uint8_t(next_ping), uint8_t(next_ping >> 8), uint8_t(next_ping >> 16), uint8_t(next_ping >> 24)});
@@ -112,7 +122,10 @@ public:
     }
     void pump(int for_ms) {
         Clock::time_point end = Clock::now() + std::chrono::milliseconds(for_ms);
-        while (Clock::now() < end) read_one(int(std::max(1.0, ms(Clock::now(), end))));
+        while (Clock::now() < end) {
+            maybe_ping();
+            read_one(int(std::min(20.0, std::max(1.0, ms(Clock::now(), end)))));
+        }
     }
     void launch(int app) {
         while (read_one(10000) != MSG_APP_LIST) {
@@ -124,6 +137,9 @@ public:
 private:
     bool read_all(uint8_t* p, size_t n) {
         while (n > 0) {
+            maybe_ping();
+            pollfd q{fd, POLLIN, 0};
+            if (poll(&q, 1, 20) == 0) continue;
             ssize_t got = read(fd, p, n);
             if (got <= 0) return false;
             p += got, n -= size_t(got);
@@ -211,13 +227,15 @@ int main(int argc, char** argv) {
                     (unsigned long long)(p.frames - frames));
     }
     if (what == "link" && argc > 4) {
-        int warmup = argc > 5 ? std::atoi(argv[5]) : 5;
-        for (int i = 0; i < warmup * 4; i++) p.ping(), p.pump(250);
+        p.pinging = true;
+        p.ping_due = Clock::now();
+        p.pump((argc > 5 ? std::atoi(argv[5]) : 5) * 1000);
         uint64_t bytes = p.bytes, frames = p.frames;
         p.pings.clear();
-        int quarters = std::atoi(argv[4]) * 4;
-        for (int i = 0; i < quarters; i++) p.ping(), p.pump(250);
-        double seconds = quarters / 4.0, kb = double(p.bytes - bytes) / 1000;
+        // A frame is read whole, so the time may run a little over.
+        Clock::time_point start = Clock::now();
+        p.pump(std::atoi(argv[4]) * 1000);
+        double seconds = ms(start, Clock::now()) / 1000, kb = double(p.bytes - bytes) / 1000;
         std::printf("fps %.1f  kB/s %.0f  kB/frame %.1f\n", double(p.frames - frames) / seconds, kb / seconds,
                     kb / double(std::max<uint64_t>(1, p.frames - frames)));
         report("Ping round trip", p.pings);
