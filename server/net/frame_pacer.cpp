@@ -90,8 +90,10 @@ void FramePacer::judge_quality() {
     const size_t samples = costs_.size();
     if (samples < size_t(over > 2 ? SAMPLES_WHEN_FAR_OFF : SAMPLES_PER_JUDGEMENT)) return;
     int next = quality_;
-    // Far over: larger steps, as the cost falls steeply only at low qualities.
-    if (over > 1) next = std::max(LOWEST_QUALITY, quality_ - (over > 3 ? 30 : over > 1.5 ? 20 : 10));
+    // Far over: larger steps, as the cost falls steeply only at low
+    // qualities; just over: a step as small as the one up, so that a
+    // machine busy for a while moves the quality little.
+    if (over > 1) next = std::max(LOWEST_QUALITY, quality_ - (over > 3 ? 30 : over > 1.5 ? 20 : over > 1.2 ? 10 : 5));
     else if (encode > ENCODER_BUSY * asked && quality_ > DEFAULT_LOSSY_QUALITY)
         next = std::max(DEFAULT_LOSSY_QUALITY, quality_ - 10);
     else if (cost < ROOM * asked && encode < ENCODER_ROOM * asked) next = std::min(HIGHEST_QUALITY, quality_ + STEP_UP);
