@@ -1,11 +1,10 @@
 // A GameStream test host: the HTTP(S) API with PIN pairing (the PIN as a
 // person would type it: a line "pin 1234" on stdin), two apps, and
-// /launch, /resume and /cancel driving the stream half (FakeStreamHost).
+// /launch and /resume driving the stream half (FakeStreamHost).
 //
 //   fake_host [--input-log FILE] [--drop-every N] [--refuse-pairing]
 //   stdout: "ports HTTP HTTPS" first, then one line per API event
-//   stdin:  "pin NNNN", "quit" (the app ends), "vanish" (no more answers);
-//           end of input ends the host
+//   stdin:  "pin NNNN", "vanish" (no more answers); end of input ends the host
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -51,11 +50,6 @@ public:
         typed_pin_ = pin;
         pin_typed_.notify_all();
     }
-    void quit() {
-        std::lock_guard<std::mutex> hold(lock_);
-        stream_.quit();
-        running_ = 0;
-    }
     void vanish() {
         std::lock_guard<std::mutex> hold(lock_);
         vanished_ = true;
@@ -82,12 +76,6 @@ public:
             return xml(200, apps);
         }
         if (r.path == "/launch" || r.path == "/resume") return launch(r);
-        if (r.path == "/cancel") {
-            say("cancel");
-            stream_.quit();
-            running_ = 0;
-            return xml(200, el("cancel", "1"));
-        }
         return xml(404, "", "Not found");
     }
 
@@ -195,7 +183,6 @@ int main(int argc, char** argv) {
     qvs::say("ports " + std::to_string(http) + " " + std::to_string(https));
     for (std::string line; std::getline(std::cin, line);) {
         if (line.rfind("pin ", 0) == 0) host.type_pin(line.substr(4));
-        else if (line == "quit") host.quit();
         else if (line == "vanish") host.vanish();
     }
     std::_Exit(0);  // connection threads may still wait: end them all at once

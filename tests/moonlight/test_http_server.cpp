@@ -5,7 +5,6 @@
 #include <openssl/pem.h>
 #include <openssl/ssl.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <sstream>
@@ -34,34 +33,31 @@ SSL_CTX* tls_context(const std::string& cert_pem, const std::string& key_pem) {
     return ctx;
 }
 
+// Plain or TLS alike through a BIO chain; freeing it closes the socket.
 void answer(int fd, SSL_CTX* tls, const TestHandler& handler) {
-    SSL* ssl = nullptr;
     TestRequest request;
+    BIO* io = BIO_new_socket(fd, BIO_CLOSE);
     if (tls) {
-        ssl = SSL_new(tls);
-        SSL_set_fd(ssl, fd);
-        if (SSL_accept(ssl) != 1) {
-            SSL_free(ssl);
-            return (void)::close(fd);
-        }
+        io = BIO_push(BIO_new_ssl(tls, 0), io);
+        SSL* ssl = nullptr;
+        BIO_get_ssl(io, &ssl);
+        if (BIO_do_handshake(io) != 1) return (void)BIO_free_all(io);
         request.https = true;
         if (X509* peer = SSL_get1_peer_certificate(ssl)) {
-            BIO* bio = BIO_new(BIO_s_mem());
-            PEM_write_bio_X509(bio, peer);
+            BIO* pem = BIO_new(BIO_s_mem());
+            PEM_write_bio_X509(pem, peer);
             char* data = nullptr;
-            long n = BIO_get_mem_data(bio, &data);
+            long n = BIO_get_mem_data(pem, &data);
             request.peer_cert.assign(data, size_t(n));
-            BIO_free(bio);
+            BIO_free(pem);
             X509_free(peer);
         }
     }
     std::string head;
     char buf[2048];
-    while (head.find("\r\n\r\n") == std::string::npos && head.size() < 65536) {
-        int n = ssl ? SSL_read(ssl, buf, sizeof buf) : int(::read(fd, buf, sizeof buf));
-        if (n <= 0) break;
+    for (int n; head.find("\r\n\r\n") == std::string::npos && head.size() < 65536 &&
+                (n = BIO_read(io, buf, sizeof buf)) > 0;)
         head.append(buf, size_t(n));
-    }
     // "GET /path?a=1&b=2 HTTP/1.1"
     size_t start = head.find(' ') + 1, end = head.find(' ', start);
     std::string target = head.substr(start, end == std::string::npos ? 0 : end - start);
@@ -71,17 +67,11 @@ void answer(int fd, SSL_CTX* tls, const TestHandler& handler) {
     for (std::string pair; std::getline(pairs, pair, '&');)
         if (size_t eq = pair.find('='); eq != std::string::npos) request.query[pair.substr(0, eq)] = pair.substr(eq + 1);
     std::string body = handler(request);
-    if (!body.empty()) {
-        std::string reply = "HTTP/1.1 200 OK\r\nContent-Type: application/xml\r\nContent-Length: " +
-                            std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
-        if (ssl) SSL_write(ssl, reply.data(), int(reply.size()));
-        else if (::write(fd, reply.data(), reply.size()) < 0) {}
-    }
-    if (ssl) {
-        SSL_shutdown(ssl);
-        SSL_free(ssl);
-    }
-    ::close(fd);
+    std::string reply = "HTTP/1.1 200 OK\r\nContent-Type: application/xml\r\nContent-Length: " +
+                        std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+    if (!body.empty()) BIO_write(io, reply.data(), int(reply.size()));
+    if (tls) BIO_ssl_shutdown(io);
+    BIO_free_all(io);
 }
 
 }  // namespace

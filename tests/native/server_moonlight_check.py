@@ -5,10 +5,10 @@ the host's apps as menu entries, a host that vanishes, and a smoke run of script
 Usage: server_moonlight_check.py SERVER FAKE_HOST MOONLIGHT_CHECK_SH"""
 import os, socket, struct, subprocess, sys, tempfile, threading, time
 
-from qv_client import KEY, LAUNCH, MENU, MOUSE_BUTTON, MOUSE_POS, Server, check, connect, done
+from qv_client import KEY, LAUNCH, MENU, MOUSE_POS, Server, check, connect, done
 
 server_bin, host_bin, check_sh = sys.argv[1:4]
-PING, WHEEL, PAD = 75, 70, 71
+PING = 75
 work = tempfile.mkdtemp(prefix='qv-moonlight-')
 env = dict(os.environ, XDG_DATA_HOME=os.path.join(work, 'data'))
 
@@ -112,22 +112,19 @@ try:
     loud = [v for p in c.sound for v in struct.unpack('<%dh' % (len(p) // 2), p)[::2]]
     heard = sum(1 for a, b in zip(loud, loud[1:]) if a < 0 <= b) * 22050 / max(1, len(loud))
     check('the host\'s 440 Hz tone', abs(heard - 440) < 15, '%.1f Hz' % heard)
-    sent = [((KEY, '<BHB', 0x41, 0x1E, 1), 'key down vk=0x41'), ((KEY, '<BHB', 0x41, 0x1E, 0), 'key up vk=0x41'),
-            ((MOUSE_POS, '<HH', 320, 240), 'mouse abs 320 240'), ((MOUSE_BUTTON, 'BB', 1, 1), 'button down 1'),
-            ((MOUSE_BUTTON, 'BB', 1, 0), 'button up 1'), ((WHEEL, '<h', 120), 'scroll 120'),
-            ((PAD, '<6hIH', 0, 0, 0, 0, 0, 0, 1, 65535), 'buttons=0x1000')]
-    for (kind, layout, *values), _ in sent:
-        c.send(kind, struct.pack(layout, *values))
+    # The input path through the server; each kind of input is checked in moonlight_stream_test.cpp.
+    c.send(KEY, struct.pack('<BHB', 0x41, 0x1E, 1))
+    c.send(MOUSE_POS, struct.pack('<HH', 320, 240))
     c.pump(2)
     got = open(host.log).read()
-    for _, want in sent:
-        check('the host got "%s"' % want, want in got, got[-300:])
+    check('the host got a key and the pointer', 'key down vk=0x41' in got and 'mouse abs 320 240' in got, got[-300:])
 
     c.send(MENU)
     c.pump(5, back(c))
-    check('F9: back in the menu, the app runs on', c.states[-1:] == [0] and not host.saw('cancel', 1))
+    check('F9: back in the menu', c.states[-1:] == [0])
     launch(c, 1, streams(c), 20)
-    check('chosen again: resumed without a PIN', streams(c)() and host.saw('resume 1001') and pin(c) == '', c.texts)
+    check('chosen again: the app ran on, resumed without a PIN',
+          streams(c)() and host.saw('resume 1001') and pin(c) == '', c.texts)
     names = [n for _, _, n in connect(server.port).apps]
     check('an entry without app: the host\'s apps', names[1:3] == ['Alla: Desktop', 'Alla: Testspel'], names)
 finally:
