@@ -151,6 +151,7 @@ TEST_F(MainWindow, TimerKeepsStatisticsAndPings) {
     EXPECT_EQ(server.sent(), "4b f4 01 00 00");
     state.stream_mode.store(1);  // a stream repaints only for the statistics line
     on_timer(0x1F4 + 1000);
+    EXPECT_EQ(window_stub_invalidate_count, 2);
     state.show_stats.store(1);
     on_timer(0x1F4 + 2000);
     EXPECT_EQ(window_stub_invalidate_count, 3);

@@ -98,6 +98,9 @@ try:
     check('three wrong keys from one address take two seconds', 1.9 <= waited < 6, waited)
     check('no wrong key got the menu', all(not c.apps for c in wrong))
     check('the key is never logged', 'hemlig' not in s.log_text())
+    gone = Client(s.port, key='hemlig')  # seen to leave, not read from ever after
+    gone.pump(5, lambda: gone.apps) and gone.close()
+    check('a client that leaves is let go', any(time.sleep(0.1) or 'the client closed' in s.log_text() for _ in range(50)))
 finally:
     s.stop()
 done()
