@@ -33,19 +33,6 @@ namespace {
 const char PING_PAYLOAD[] = "0123456789ABCDEF";
 const uint32_t CONNECT_DATA = 0x1234567;
 
-// A socket bound to a free port of 127.0.0.1; the port into *port.
-int bound_socket(int type, int* port) {
-    int fd = socket(AF_INET, type | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    bind(fd, reinterpret_cast<sockaddr*>(&a), len);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    *port = ntohs(a.sin_port);
-    return fd;
-}
-
 // Where a stream's pings came from: the host sends there.
 struct Peer {
     sockaddr_in address{};
@@ -103,6 +90,19 @@ uint32_t frame_colour(uint32_t frame) {
 }
 
 }  // namespace
+
+int loopback_socket(int type, int* port) {
+    int fd = socket(AF_INET, type | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&a), len) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+        return -1;  // the test host cannot start: it ends soon after
+    *port = ntohs(a.sin_port);
+    return fd;
+}
 
 struct FakeStreamHost::Parts {
     FakeStreamOptions options;
@@ -328,10 +328,10 @@ FakeStreamHost::FakeStreamHost(const FakeStreamOptions& options) : parts_(new Pa
     p.options = options;
     static std::once_flag once;
     std::call_once(once, [] { enet_initialize(); });
-    p.rtsp_fd = bound_socket(SOCK_STREAM, &p.rtsp_port);
+    p.rtsp_fd = loopback_socket(SOCK_STREAM, &p.rtsp_port);
     listen(p.rtsp_fd, 8);
-    p.video_fd = bound_socket(SOCK_DGRAM, &p.video_port);
-    p.audio_fd = bound_socket(SOCK_DGRAM, &p.audio_port);
+    p.video_fd = loopback_socket(SOCK_DGRAM, &p.video_port);
+    p.audio_fd = loopback_socket(SOCK_DGRAM, &p.audio_port);
     ENetAddress address{};
     enet_address_set_host(&address, "127.0.0.1");
     p.enet = enet_host_create(&address, 4, 0, 0, 0);

@@ -27,6 +27,9 @@ struct FakeStreamOptions {
     std::string input_log;     // file: one line per input event the host decoded ("" : none)
 };
 
+// A socket bound to a free port of 127.0.0.1 (-1 when none), its port into *port.
+int loopback_socket(int type, int* port);
+
 class FakeStreamHost {
 public:
     explicit FakeStreamHost(const FakeStreamOptions& options);  // binds its ports on 127.0.0.1

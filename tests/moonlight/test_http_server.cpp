@@ -1,7 +1,5 @@
 #include "tests/moonlight/test_http_server.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <openssl/pem.h>
 #include <openssl/ssl.h>
 #include <sys/socket.h>
@@ -9,6 +7,8 @@
 #include <algorithm>
 #include <sstream>
 #include <thread>
+
+#include "tests/moonlight/fake_stream_host.h"
 
 namespace qvs {
 
@@ -77,19 +77,13 @@ void answer(int fd, SSL_CTX* tls, const TestHandler& handler) {
 }  // namespace
 
 int serve_http(const TestHandler& handler, const std::string& cert_pem, const std::string& key_pem) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 16) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
-        return 0;
+    int port = 0, fd = loopback_socket(SOCK_STREAM, &port);
+    if (fd < 0 || ::listen(fd, 16) != 0) return 0;
     SSL_CTX* tls = cert_pem.empty() ? nullptr : tls_context(cert_pem, key_pem);
     std::thread([fd, tls, handler] {
         for (int c; (c = ::accept(fd, nullptr, nullptr)) >= 0;) std::thread(answer, c, tls, handler).detach();
     }).detach();
-    return ntohs(a.sin_port);
+    return port;
 }
 
 }  // namespace qvs
