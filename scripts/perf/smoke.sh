@@ -8,7 +8,8 @@
 #   bash scripts/perf/smoke.sh native   after the native build (build/native)
 #   bash scripts/perf/smoke.sh wine     after the Windows build (build/win)
 #
-# A new tool gets one line in the list at the end. Every process a tool
+# A new tool gets one line in the list at the end. (scripts/moonlight-check.sh
+# has its brief run in the game stream check of the native tests.) Every process a tool
 # starts inherits QV_SMOKE_RUN; one still carrying it a few seconds after the
 # tool ended is reported, and ended by its process id.
 set -uo pipefail
@@ -65,6 +66,7 @@ smoke native  20 'at quality 70'      $n/bench/lossy_picture "$QV_PERF_OUT/lossy
 smoke native  30 'ms'                 $n/server/encoder_bench 2 70 motion
 smoke native  30 'ms'                 $n/server/xcap_bench 3
 smoke native  60 'delay .* median'    $n/bench/moonlight_bench 3
+smoke native  60 '\| 10mbit \| 70 \| terminal' bash scripts/perf/link_rate.sh 1 10mbit 70 0
 smoke native  60 'x11vnc .*bytes sent' python3 scripts/perf/xcap_compare.py $n 1 '' 2
 smoke native  90 'sound: .* median'     python3 scripts/perf/web_sound_perf.py $n/server/quorvane-server --rounds 3 --scroll 0.5
 smoke wine   120 'Key press'          bash scripts/perf/e2e_perf.sh 1 --keys 2 --sizes 640
