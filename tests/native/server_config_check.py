@@ -81,10 +81,6 @@ try:
     right = Client(s.port, key='hemlig')
     check('the right key gets the menu', right.pump(5, lambda: right.apps) and
           right.apps == [(1, 0, 'Terminal'), (2, 0, 'Demo')], right.apps)
-    pongs = []  # a Ping (75) comes back as a Pong (7) of its own four bytes
-    right.handle = lambda kind, p, handle=right.handle: pongs.append(p) if kind == 7 else handle(kind, p)
-    right.send(75, b'\x01\x02\x03\x04')
-    check('a Ping is answered', right.pump(5, lambda: pongs) and pongs == [b'\x01\x02\x03\x04'], pongs)
     right.sock.sendall(struct.pack('<IB', 1, LAUNCH) + b'\x02' + struct.pack('<IB', 0, MENU))  # one byte short
     check('a cut LaunchApp starts nothing', not right.pump(1, lambda: right.frames or 1 in right.states))
     right.send(LAUNCH, b'\x02\x00')

@@ -71,7 +71,7 @@ try:
     launch(c, 1, pin_shown(c))
     check('unpaired: a PIN of 4 digits in slot 4, a prompt, the menu stays',
           len(pin(c)) == 4 and pin(c).isdigit() and said(c, 'PIN-koden') and c.states == [], c.texts)
-    pongs, handle = [], c.handle
+    pongs, handle = [], c.handle  # a Ping comes back as a Pong of its own four bytes
     c.handle = lambda kind, p: pongs.append(p) if kind == 7 else handle(kind, p)
     c.send(PING, struct.pack('<I', 77))
     check('a Ping is answered while the PIN waits', c.pump(3, lambda: pongs) and pongs == [struct.pack('<I', 77)])
