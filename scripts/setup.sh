@@ -87,6 +87,8 @@ packages=(
     libavcodec-dev libavutil-dev libswscale-dev libswresample-dev libopus-dev
     # for the server's speed comparison and sound tests
     x11vnc tigervnc-viewer sox
+    # the link benchmark shapes a private loopback with tc
+    iproute2
     # the Debian package: its user, and its manual page and unit checked
     adduser groff-base systemd
 )
