@@ -12,8 +12,6 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DQV_FUZZ=ON \
     "-DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined" >/dev/null
 cmake --build "$build" -j "$(nproc)" --target fuzz_all
-rm -rf "$build/seeds"
-"$build/fuzz/fuzz_make_seeds" "$build/seeds"
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:allocator_may_return_null=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}
@@ -30,7 +28,7 @@ for name in ${targets[*]}; do
     corpus=$build/corpus/$name artifacts=$build/artifacts/$name/ log=$build/logs/$name.log
     mkdir -p "$corpus" "$artifacts" "$build/logs"
     status=0
-    "$build/fuzz/fuzz_$name" "$corpus" "$build/seeds/$name" -max_total_time="$seconds" -max_len="$1" \
+    "$build/fuzz/fuzz_$name" "$corpus" "fuzz/seeds/$name" -max_total_time="$seconds" -max_len="$1" \
         -malloc_limit_mb="$2" -dict="fuzz/$name.dict" -timeout=20 -rss_limit_mb=2560 -print_final_stats=1 \
         -artifact_prefix="$artifacts" ${3:-} >"$log" 2>&1 || status=$?
     printf '%-14s %6ss  %10s execs  %7s exec/s  corpus %5s files  %s\n' "$name" "$seconds" \
