@@ -4,7 +4,7 @@ reading do not keep a client with the right key from another address out, nor sl
 Usage: server_admission_check.py SERVER"""
 import socket, sys, time
 
-from qv_client import Client, Server, check, connect, done, failures
+from qv_client import MENU, Client, Server, check, connect, done, failures
 
 # A fixed quality: its pacing gives this slow scripted viewer the frames the checks count.
 server = Server(sys.argv[1], 'key = "hemlig"\nquality = 70\n[[app]]\nname = "Demo"\nkind = "demo"\n')
@@ -28,6 +28,10 @@ try:
         for s in held + [c]:
             (s.sock if isinstance(s, Client) else s).close()
     check('the idle ones made way without showing a key', 'made way for another client' in server.log_text())
+    viewer.apps, viewer.states = [], []
+    viewer.send(MENU)
+    check('F9 back to an unchanged menu sends no new list', viewer.pump(5, lambda: 0 in viewer.states) and
+          not viewer.pump(1, lambda: viewer.apps), viewer.apps)
 finally:
     server.stop()
     if failures:
