@@ -59,7 +59,6 @@ class NetworkThread : public ::testing::Test {
 protected:
     void SetUp() override {
         fresh_client_state();
-        settings_reset_defaults();
         ASSERT_TRUE(server.listen());
         set_host("127.0.0.1", server.port());
     }
@@ -268,7 +267,6 @@ TEST(Socket, WholeMessagesOverARealLink) {
 
 TEST(TwoThreads, StreamDecodesWhileTheWindowThreadPaintsAndSends) {
     fresh_client_state();
-    settings_reset_defaults();
     settings.ljud = 0;
     Loopback server;
     ASSERT_TRUE(server.listen());
@@ -336,7 +334,6 @@ TEST(TwoThreads, StreamDecodesWhileTheWindowThreadPaintsAndSends) {
 // Our server's message builders, read by the client as it reads every server.
 TEST(ServerMessages, ReadByTheClient) {
     fresh_client_state();
-    settings_reset_defaults();
     const qvs::Bytes messages[] = {
         qvs::make_stream_setup(800, 600, 44100, 2, "Startar \xC3\xA5tta"), qvs::make_stream_state(1, 1, 3),
         qvs::make_app_list({{0x1234, 2, "F\xC3\xB6nster"}, {0x0102, 4, "Spel"}}), qvs::make_server_text(4, "4711")};

@@ -7,15 +7,17 @@
 #include <vector>
 
 #include "core/client_state.h"
+#include "settings/settings.h"
 
 typedef std::vector<uint8_t> Bytes;
 
-// Locks made on the first call only; every field back to its initial value.
+// Locks made on the first call only; every field and setting back to its initial value.
 inline void fresh_client_state() {
     static bool locks_ready = false;
     if (!locks_ready) client_state_init_locks();
     locks_ready = true;
     client_state_reset();
+    settings_reset_defaults();
 }
 
 // "04 00 0a" -> {4, 0, 10}: wire bytes as a reader of a capture sees them.

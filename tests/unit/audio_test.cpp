@@ -33,7 +33,6 @@ class Audio : public ::testing::Test {
 protected:
     void SetUp() override {
         fresh_client_state();
-        settings_reset_defaults();
         audio_set_allocator(nullptr);
         audio_reset_for_tests();
         audio_stub_reset();

@@ -31,7 +31,6 @@ class Input : public ::testing::Test {
 protected:
     void SetUp() override {
         fresh_client_state();
-        settings_reset_defaults();
         set_mouse_lock(0);
         address_bar_stub_open = 0;
         pointer_stub_reset(640, 480);

@@ -38,7 +38,6 @@ class Messages : public ::testing::Test {
 protected:
     void SetUp() override {
         fresh_client_state();
-        settings_reset_defaults();
         create_frame_buffer(640, 480);
         changed = notify_stub_state_changed_count.load();
         frames = notify_stub_frame_ready_count.load();
