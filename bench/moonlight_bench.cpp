@@ -74,7 +74,7 @@ void relay_cost(const char* content, int frames) {
     std::vector<uint16_t> picture;
     std::vector<uint8_t> body;
     std::vector<double> decode, convert, encode, total;
-    size_t h264_bytes = 0;
+    size_t h264_bytes = 0, body_bytes = 0;
     for (int f = 0; f < frames; f++) {
         h264_bytes += units[size_t(f)].size();
         double t0 = cpu_ms();
@@ -84,15 +84,17 @@ void relay_cost(const char* content, int frames) {
         double t2 = cpu_ms();
         encoder.encode(uint32_t(f), picture.data(), W, H, body);
         double t3 = cpu_ms();
+        body_bytes += body.size();
         decode.push_back(t1 - t0);
         convert.push_back(t2 - t1);
         encode.push_back(t3 - t2);
         total.push_back(t3 - t0);
     }
     std::printf("relay %-7s %dx%d, %zu frames (%.1f KB H.264 each): median CPU per frame %.2f ms "
-                "(decode %.2f, convert %.2f, encode %.2f), 95th percentile %.2f ms\n",
+                "(decode %.2f, convert %.2f, encode %.2f), 95th percentile %.2f ms; %.1f KB VideoFrame each\n",
                 content, W, H, total.size(), double(h264_bytes) / frames / 1024, percentile(total, 0.5),
-                percentile(decode, 0.5), percentile(convert, 0.5), percentile(encode, 0.5), percentile(total, 0.95));
+                percentile(decode, 0.5), percentile(convert, 0.5), percentile(encode, 0.5), percentile(total, 0.95),
+                double(body_bytes) / double(std::max<size_t>(1, total.size())) / 1024);
 }
 
 void delay(int frames) {

@@ -70,7 +70,7 @@ fi
 
 packages=(
     build-essential cmake ninja-build pkg-config dpkg-dev python3
-    zlib1g-dev libgtest-dev libgmock-dev googletest libbenchmark-dev
+    zlib1g-dev libdeflate-dev libgtest-dev libgmock-dev googletest libbenchmark-dev
     clang llvm libclang-rt-14-dev
     gcc-multilib g++-multilib
     mingw-w64 g++-mingw-w64-i686 binutils-mingw-w64-i686
