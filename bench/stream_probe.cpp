@@ -12,9 +12,12 @@
 //   stream_probe PORT APP link SECONDS [WARMUP]  after WARMUP s (5) of streaming: frames
 //        per second, kB/s and kB per frame of the next SECONDS, and the round
 //        trip of a Ping sent every 250 ms (as a user's input would wait)
+//   stream_probe PORT APP changes SECONDS        for SECONDS: "change RGB555 US" when
+//        the last byte of a VideoFrame arrives whose picture centre has a new
+//        colour (US: steady clock, microseconds), then frames per second
 //
-// scripts/perf/xcap_compare.py and link_rate.sh run it; docs/performance.md
-// has the figures.
+// scripts/perf/xcap_compare.py, link_rate.sh and moonlight_perf.py run it;
+// docs/performance.md has the figures.
 #include <X11/Xlib.h>
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -51,6 +54,7 @@ public:
     std::vector<double> pings;  // round trips in ms, of the Pongs received
     Clock::time_point ping_sent[256];
     uint32_t next_ping = 0;
+    bool print_changes = false;
 
     // Pings go out on their own clock, also while a frame is being read:
     // they sample the link at any moment, not only when it is idle.
@@ -107,6 +111,8 @@ public:
         std::memcpy(&n, head, 4);
         std::vector<uint8_t> body(n);
         if (!read_all(body.data(), n)) std::exit(1);
+        const long long arrived =
+            (long long)std::chrono::duration_cast<std::chrono::microseconds>(Clock::now().time_since_epoch()).count();
         bytes += 5 + n;
         if (head[4] == MSG_STREAM_STATE && n >= 1) mode = body[0];
         if (head[4] == MSG_PONG && n >= 4) {
@@ -114,7 +120,10 @@ public:
             if (next_ping - id <= 256) pings.push_back(ms(ping_sent[id % 256], Clock::now()));
         }
         if (head[4] == MSG_VIDEO_FRAME && n >= 17) {
+            const uint16_t centre = pixels[size_t(H / 2) * W + W / 2];
             decode(body);
+            if (print_changes && pixels[size_t(H / 2) * W + W / 2] != centre)
+                std::printf("change %04x %lld\n", pixels[size_t(H / 2) * W + W / 2], arrived);
             send(MSG_FRAME_ACK, std::vector<uint8_t>(body.begin(), body.begin() + 4));
             frames++;
         }
@@ -239,6 +248,13 @@ int main(int argc, char** argv) {
         std::printf("fps %.1f  kB/s %.0f  kB/frame %.1f\n", double(p.frames - frames) / seconds, kb / seconds,
                     kb / double(std::max<uint64_t>(1, p.frames - frames)));
         report("Ping round trip", p.pings);
+    }
+    if (what == "changes" && argc > 4) {
+        p.print_changes = true;
+        uint64_t frames = p.frames;
+        Clock::time_point start = Clock::now();
+        p.pump(std::atoi(argv[4]) * 1000);
+        std::printf("fps %.1f\n", double(p.frames - frames) / (ms(start, Clock::now()) / 1000));
     }
     close(p.fd);
     return 0;

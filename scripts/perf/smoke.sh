@@ -56,7 +56,7 @@ smoke() {
 
 n=build/native
 cmake --build $n -j2 --target quorvane_bench record_streams frame_cost lossy_picture encoder_bench xcap_bench \
-    stream_probe quorvane-server moonlight_bench >/dev/null
+    stream_probe quorvane-server moonlight_bench fake_host >/dev/null
 
 # stage   seconds  printed figures   command
 smoke native  60 'BM_handle_video_frame' $n/bench/quorvane_bench --benchmark_min_time=0.001
@@ -66,6 +66,7 @@ smoke native  20 'at quality 70'      $n/bench/lossy_picture "$QV_PERF_OUT/lossy
 smoke native  30 'ms'                 $n/server/encoder_bench 2 70 motion
 smoke native  30 'ms'                 $n/server/xcap_bench 3
 smoke native  60 'delay .* median'    $n/bench/moonlight_bench 3
+smoke native  60 'VideoFrame arrived: median' python3 scripts/perf/moonlight_perf.py $n 2
 smoke native  60 '\| 10mbit \| 70 \| terminal' bash scripts/perf/link_rate.sh 1 10mbit 70 0
 smoke native  60 'x11vnc .*bytes sent' python3 scripts/perf/xcap_compare.py $n 1 '' 2
 smoke native  90 'sound: .* median'     python3 scripts/perf/web_sound_perf.py $n/server/quorvane-server --rounds 3 --scroll 0.5

@@ -2,7 +2,7 @@
 // person would type it: a line "pin 1234" on stdin), two apps, and
 // /launch and /resume driving the stream half (FakeStreamHost).
 //
-//   fake_host [--input-log FILE] [--drop-every N] [--refuse-pairing]
+//   fake_host [--input-log FILE] [--frame-log FILE] [--drop-every N] [--refuse-pairing]
 //   stdout: "ports HTTP HTTPS" first, then one line per API event
 //   stdin:  "pin NNNN", "vanish" (no more answers); end of input ends the host
 #include <condition_variable>
@@ -170,6 +170,7 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; i++) {
         std::string a = argv[i];
         if (a == "--input-log" && i + 1 < argc) options.input_log = argv[++i];
+        else if (a == "--frame-log" && i + 1 < argc) options.frame_log = argv[++i];
         else if (a == "--drop-every" && i + 1 < argc) options.drop_every = std::atoi(argv[++i]);
         else if (a == "--refuse-pairing") refuse = true;
         else return std::fprintf(stderr, "fake_host: unknown option %s\n", argv[i]), 2;

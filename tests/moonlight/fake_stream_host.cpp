@@ -24,6 +24,7 @@
 #include "server/moonlight/input_packet.h"
 #include "server/moonlight/reed_solomon.h"
 #include "server/moonlight/video_packet.h"
+#include "server/moonlight/video_receiver.h"
 #include "tests/moonlight/h264_encoder.h"
 
 namespace qvs {
@@ -273,6 +274,8 @@ void FakeStreamHost::Parts::send_frame() {
             if (!drop && !lose) video.send(video_fd, s, shard_size);
         }
     }
+    if (!options.frame_log.empty() && frame_colour(frame) != frame_colour(frame - 1))
+        std::ofstream(options.frame_log, std::ios::app) << std::hex << frame_colour(frame) << std::dec << " " << steady_us() << "\n";
 }
 
 // 5 ms of a 440 Hz tone, Opus in RTP.

@@ -25,6 +25,7 @@ struct FakeStreamOptions {
     int drop_every = 0;        // drop one video data packet in every N (FEC recovers it); 0: none
     int lose_frame_every = 0;  // send nothing of one frame in every N (an IDR mends it); 0: none
     std::string input_log;     // file: one line per input event the host decoded ("" : none)
+    std::string frame_log;     // file: "RRGGBB US" when a new colour's last datagram went out (steady clock)
 };
 
 // A socket bound to a free port of 127.0.0.1 (-1 when none), its port into *port.
