@@ -151,4 +151,10 @@ TEST(ServerEncoder, LossyBlocksStayWithinTheQualitysBudgetAndFewColoursStayExact
                 EXPECT_EQ(stats.squared_error, frame_sse);
             }
         }
+    qvs::EncoderOptions options;  // a grainy block that only four approximate quadrants show closely enough
+    options.quality = qvs::DEFAULT_LOSSY_QUALITY;
+    qvs::FrameEncoder encoder(options);
+    ClientPicture client;
+    Picture grainy_quads = paint(8, 8, [](int x, int y) { return uint16_t(six_forms(40 + x, y) ^ (bits() & 1)); });
+    EXPECT_EQ(round_trip(encoder, client, 1, grainy_quads, 8, 8), "5");
 }
