@@ -31,6 +31,12 @@ try:
     c.pump(10, pin)
     if not pin():
         sys.exit('no PIN shown: %s' % c.texts)
+    # Typed once the host waits for it, as the pairing check does: a PIN before the host's request is lost.
+    for line in host.stdout:
+        if 'pair waiting' in line:
+            break
+    else:
+        sys.exit('the test host ended before the pairing')
     host.stdin.write('pin %s\n' % pin()[-1])
     host.stdin.flush()
     c.pump(20, lambda: c.states[-1:] == [1] and c.frames > 2)
