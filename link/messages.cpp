@@ -52,8 +52,7 @@ static void on_app_list(const uint8_t* payload, uint32_t length) {
     uint32_t at = 2;
     // Every entry is checked against what the payload really holds: a
     // count larger than the entries present ends the list at the end.
-    while (static_cast<uint32_t>(taken) < count && taken < APP_LIST_CAPACITY && at <= length &&
-           length - at >= 4) {
+    while (static_cast<uint32_t>(taken) < count && taken < APP_LIST_CAPACITY && at + 4 <= length) {
         AppEntry* entry = &state.apps[taken];
         entry->id = get_u16le(payload + at);
         entry->kind = payload[at + 2];

@@ -99,7 +99,7 @@ TEST(ServerEncoder, PicturesComeBackExactlyInTheirSmallestForms) {
         for (int y = 0; y < c.h; y++)  // the client's row padding stays black
             for (int x = c.w; x < client.pitch; x++) EXPECT_EQ(client.pixels[size_t(y) * client.pitch + x], 0);
         if (c.second.empty()) {  // after force_full every block is sent again
-            std::fill(client.pixels.begin(), client.pixels.end(), 0x1234);
+            std::fill(client.pixels.begin(), client.pixels.end() - client.pitch, 0x1234);
             encoder.force_full();
             EXPECT_EQ(round_trip(encoder, client, 3, second, c.w, c.h).find('0'), std::string::npos);
             EXPECT_EQ(client.visible(), second);
@@ -110,7 +110,7 @@ TEST(ServerEncoder, PicturesComeBackExactlyInTheirSmallestForms) {
 // Each of three frames (a picture, the same again, one pixel changed) stays
 // within the quality's budget per block, exact where it has at most four colours.
 TEST(ServerEncoder, LossyBlocksStayWithinTheQualitysBudgetAndFewColoursStayExact) {
-    const int w = 61, h = 43;  // edge blocks of 5 x 3 pixels
+    const int w = 63, h = 47;  // edge blocks of 7 x 7 pixels
     for (int kind = 0; kind < 4; kind++)
         for (int quality : {100, 90, 70, 40, 1}) {
             SCOPED_TRACE(testing::Message() << "picture " << kind << " at quality " << quality);

@@ -4,6 +4,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -12,7 +13,8 @@
 
 struct ClientPicture {
     int width = 0, height = 0, pitch = 0;
-    std::vector<uint16_t> pixels;  // rows `pitch` apart; pitch > width catches row mix-ups
+    std::vector<uint16_t> pixels;  // rows `pitch` apart (catches row mix-ups), then a GUARD row no decode may touch
+    static constexpr uint16_t GUARD = 0xDEAD;
     std::vector<uint8_t> stream;   // the last inflated block stream
 
     // 1 when the body inflated and every block decoded.
@@ -25,12 +27,14 @@ struct ClientPicture {
             height = h;
             pitch = w + 3;
             pixels.assign(size_t(pitch) * size_t(h), 0);
+            pixels.resize(pixels.size() + size_t(pitch), GUARD);
         }
         stream.assign(raw, 0);
         uLongf n = raw;
         if (uncompress(stream.data(), &n, body.data() + 17, uLong(body.size() - 17)) != Z_OK) return 0;
         stream.resize(n);
-        return decode_blocks(stream.data(), uint32_t(n), pixels.data(), width, height, pitch) == 0;
+        return decode_blocks(stream.data(), uint32_t(n), pixels.data(), width, height, pitch) == 0 &&
+               std::count(pixels.end() - pitch, pixels.end(), GUARD) == pitch;
     }
 
     // The picture without the pitch padding.

@@ -134,10 +134,9 @@ TEST_F(Input, PointerPositionsAreScaledAndClamped) {
     send_mouse_position(10, 10);
     pointer_stub.client_width = 640;
     for (int32_t h : {0, 1}) pointer_stub.client_height = h, send_mouse_position(10, 10);  // 1 pixel high is a window
-    state.remote_width.store(1);  // and 1 pixel wide a picture
-    send_mouse_position(10, 0);
-    state.remote_height.store(0), send_mouse_position(10, 0);  // no picture: no position
-    EXPECT_EQ(server.sent(), "44 3f 01 c7 00|44 01 00 01 00|44 05 00 c7 00|44 00 00 00 00");
+    state.remote_width.store(1);  // 1 pixel wide is a picture, then 1 high too, then 0 high is none
+    for (int32_t h : {200, 1, 0}) state.remote_height.store(h), send_mouse_position(10, 0);
+    EXPECT_EQ(server.sent(), "44 3f 01 c7 00|44 01 00 01 00|44 05 00 c7 00|44 00 00 00 00|44 00 00 00 00");
     pointer_stub_reset(640, 480);
     state.remote_width.store(1280);
     state.remote_height.store(720);
