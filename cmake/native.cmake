@@ -6,6 +6,11 @@ enable_testing()
 
 set(QV_SANITIZE "" CACHE STRING "Sanitizers for the native build: address,undefined or thread")
 set(QV_WARNINGS -Wall -Wextra -Wshadow -Wno-missing-field-initializers -Werror=return-type)
+# The everyday build stops at any warning, so none goes unseen; the
+# sanitizer and fuzzing builds (other flags, other compiler) only report them.
+if(NOT QV_SANITIZE AND NOT QV_FUZZ AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+  list(APPEND QV_WARNINGS -Werror)
+endif()
 if(QV_SANITIZE)
   add_compile_options(-fsanitize=${QV_SANITIZE} -fno-omit-frame-pointer -g)
   add_link_options(-fsanitize=${QV_SANITIZE})
