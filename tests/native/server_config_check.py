@@ -11,11 +11,7 @@ path = os.path.join(tempfile.mkdtemp(prefix='qv-config-'), 'bad.toml')
 demo = '[[app]]\nname = "Demo"\nkind = "demo"\n'
 term = '[[app]]\nname = "Terminal"\nkind = "program"\ncommand = ["xterm"]\n'
 x = demo + '[[app]]\nname = "X"\nkind = '
-
-
-def write(toml):
-    open(path, 'w').write(toml)
-    return path
+write = lambda toml: (open(path, 'w').write(toml), path)[1]
 
 
 def run(toml, *args):
@@ -74,13 +70,15 @@ for toml, args, ok in [(term, [], False), (demo + screen, [], True), (term, ['--
           code == 2 and all(w in err for w in ('user =', '--user', '--allow-root')), err)
 
 # A menu from the file; a keyed server; wrong keys wait a second.
-s = Server(server, 'key = "hemlig"\n' + term + demo, ['--frames', '3'])
+s = Server(server, 'key = "hemlig"\n' + term + demo + screen.replace(':0', ':87'), ['--frames', '3'])
 try:
     right = Client(s.port, key='hemlig')
     check('the right key gets the menu', right.pump(5, lambda: right.apps) and
-          right.apps == [(1, 0, 'Terminal'), (2, 0, 'Demo')], right.apps)
+          right.apps == [(1, 0, 'Terminal'), (2, 0, 'Demo'), (3, 1, 'S')], right.apps)
     right.sock.sendall(struct.pack('<IB', 1, LAUNCH) + b'\x02' + struct.pack('<IB', 0, MENU))  # one byte short
     check('a cut LaunchApp starts nothing', not right.pump(1, lambda: right.frames or 1 in right.states))
+    check('a screen that is not there: the menu stays, a text says why', not right.launch(3, 2) and
+          right.states[-1:] == [0] and right.status()[-1:] == ['Skärmen :87 går inte att visa.'], right.texts)
     right.send(LAUNCH, b'\x02\x00')
     right.pump(10, lambda: right.frames >= 3)
     counted = lambda: re.search(r': 3 frames, mean PSNR [\d.]+ dB over 3 lossy', s.log_text())  # as the stream ends

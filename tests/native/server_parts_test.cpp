@@ -25,8 +25,7 @@ TEST(ServerProtocol, TextsAreCutAtCharacterBoundariesAndHelloReadFromFixedFields
     ASSERT_EQ(m.size(), 5u + 45);
     EXPECT_EQ(std::make_pair(m[5 + 13 + 30], m[5 + 13 + 31]), std::make_pair(uint8_t('x'), uint8_t(0)));
     EXPECT_EQ(qvs::utf8_cut("\xE2\x82\xAC\xE2\x82\xAC", 4) + "|" + qvs::utf8_cut("\xE2\x82\xAC", 2), "\xE2\x82\xAC|");
-    const std::string text = "a\xC3\xA5\xE2\x82\xAC\xF0\x9F\x98\x80";  // one to four bytes a character
-    std::string back;
+    std::string text = "a\xC3\xA5\xE2\x82\xAC\xF0\x9F\x98\x80", back;  // one to four bytes a character
     for (char32_t c : qvs::utf8_decode(text + "\xFF\xC3")) back += qvs::utf8_encode(c);
     EXPECT_EQ(back, text + "\xEF\xBF\xBD\xEF\xBF\xBD");  // and broken sequences as U+FFFD
     qvs::Bytes list = qvs::make_app_list({{7, 4, std::string(300, 'n')}});
