@@ -20,8 +20,8 @@ int32_t profile_read_int(const char* section, const char* key, int32_t fallback,
 // Writes one key. Returns 1 on success (callers may ignore it).
 int profile_write_text(const char* section, const char* key, const char* value, const char* path);
 
-// The full path of the running program into out (size bytes); returns its
-// length, 0 on failure.
+// The full path of the running program into out (size bytes, more than 1);
+// returns its length, or 0 with out empty when it fails or may be cut.
 int program_path(char* out, int size);
 // The computer's name into out (size bytes); returns 0 when it does not fit
 // or cannot be had.

@@ -54,26 +54,26 @@ struct SettingKey {
     SettingKind kind;
     size_t offset;     // of the field in Settings
     int size;          // text fields: bytes with the terminator
-    int bounded;       // integers: 1 when [low, high] applies after loading
+    bool bounded;      // integers: [low, high] applies after loading
     int32_t low, high;
 };
 
 // Key, type, field and bounds, in the order of the file and of saving.
 // Defaults come from SETTINGS_DEFAULTS at the same offset.
 const SettingKey SETTING_KEYS[] = {
-    {"host", SETTING_TEXT, offsetof(Settings, host), HOST_SIZE, 0, 0, 0},
-    {"port", SETTING_INT, offsetof(Settings, port), 0, 0, 0, 0},
-    {"bredd", SETTING_INT, offsetof(Settings, bredd), 0, 1, 160, 1024},
-    {"hojd", SETTING_INT, offsetof(Settings, hojd), 0, 1, 120, 768},
-    {"fps", SETTING_INT, offsetof(Settings, fps), 0, 1, 5, 60},
-    {"fullskarm", SETTING_INT, offsetof(Settings, fullskarm), 0, 0, 0, 0},
-    {"ljud", SETTING_INT, offsetof(Settings, ljud), 0, 0, 0, 0},
-    {"ljudfrekvens", SETTING_INT, offsetof(Settings, ljudfrekvens), 0, 0, 0, 0},
-    {"stereo", SETTING_STEREO, offsetof(Settings, stereo), 0, 0, 0, 0},
-    {"muskanslighet", SETTING_INT, offsetof(Settings, muskanslighet), 0, 0, 0, 0},
-    {"joystick", SETTING_INT, offsetof(Settings, joystick), 0, 0, 0, 0},
-    {"namn", SETTING_TEXT, offsetof(Settings, namn), NAME_SIZE, 0, 0, 0},
-    {"nyckel", SETTING_TEXT, offsetof(Settings, nyckel), NAME_SIZE, 0, 0, 0},
+    {"host", SETTING_TEXT, offsetof(Settings, host), HOST_SIZE, false, 0, 0},
+    {"port", SETTING_INT, offsetof(Settings, port), 0, false, 0, 0},
+    {"bredd", SETTING_INT, offsetof(Settings, bredd), 0, true, 160, 1024},
+    {"hojd", SETTING_INT, offsetof(Settings, hojd), 0, true, 120, 768},
+    {"fps", SETTING_INT, offsetof(Settings, fps), 0, true, 5, 60},
+    {"fullskarm", SETTING_INT, offsetof(Settings, fullskarm), 0, false, 0, 0},
+    {"ljud", SETTING_INT, offsetof(Settings, ljud), 0, false, 0, 0},
+    {"ljudfrekvens", SETTING_INT, offsetof(Settings, ljudfrekvens), 0, false, 0, 0},
+    {"stereo", SETTING_STEREO, offsetof(Settings, stereo), 0, false, 0, 0},
+    {"muskanslighet", SETTING_INT, offsetof(Settings, muskanslighet), 0, false, 0, 0},
+    {"joystick", SETTING_INT, offsetof(Settings, joystick), 0, false, 0, 0},
+    {"namn", SETTING_TEXT, offsetof(Settings, namn), NAME_SIZE, false, 0, 0},
+    {"nyckel", SETTING_TEXT, offsetof(Settings, nyckel), NAME_SIZE, false, 0, 0},
 };
 const int SETTING_KEY_COUNT = sizeof SETTING_KEYS / sizeof SETTING_KEYS[0];
 
@@ -179,8 +179,7 @@ void load_settings_from(const char* path) {
 
 void load_settings() {
     char program[SETTINGS_PATH_SIZE];
-    if (program_path(program, SETTINGS_PATH_SIZE) <= 0) program[0] = 0;
-    program[SETTINGS_PATH_SIZE - 1] = 0;
+    program_path(program, SETTINGS_PATH_SIZE);  // empty when the name does not fit
     char path[SETTINGS_PATH_SIZE];
     make_settings_path(program, path);
     load_settings_from(path);
