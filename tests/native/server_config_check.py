@@ -90,7 +90,8 @@ try:
         c.pump(6, lambda: 'nyckel' in ' '.join(c.status()))
     waited = time.time() - started
     check('three wrong keys from one address take two seconds', 1.9 <= waited < 6, waited)
-    check('no wrong key got the menu', all(not c.apps for c in wrong))
+    check('no wrong key got the menu; each was told', all(not c.apps and c.status()[-1:] == [
+        'Fel nyckel: servern släpper inte in dig. Ändra nyckeln med F10.'] for c in wrong), [c.texts for c in wrong])
     check('the key is never logged', 'hemlig' not in s.log_text())
     gone = Client(s.port, key='hemlig')  # seen to leave, not read from ever after
     gone.pump(5, lambda: gone.apps) and gone.close()
