@@ -121,8 +121,7 @@ class Server:  # quorvane-server with a configuration file written from `toml`
     def __init__(self, binary, toml, args=(), env=None):
         self.dir = tempfile.mkdtemp(prefix='qv-server-')
         self.config, self.log = os.path.join(self.dir, 'server.toml'), open(os.path.join(self.dir, 'log'), 'w+')
-        with open(self.config, 'w') as f:
-            f.write(toml)
+        open(self.config, 'w').write(toml)
         self.proc = subprocess.Popen([binary, '--config', self.config, '--listen', '127.0.0.1:0', '--allow-root'] + list(args),
                                      stdout=subprocess.PIPE, stderr=self.log, env=env)
         self.port = int(self.proc.stdout.readline() or 0)

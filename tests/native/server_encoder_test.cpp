@@ -151,10 +151,11 @@ TEST(ServerEncoder, LossyBlocksStayWithinTheQualitysBudgetAndFewColoursStayExact
                 EXPECT_EQ(stats.squared_error, frame_sse);
             }
         }
-    qvs::EncoderOptions options;  // a grainy block that only four approximate quadrants show closely enough
-    options.quality = qvs::DEFAULT_LOSSY_QUALITY;
-    qvs::FrameEncoder encoder(options);
-    ClientPicture client;
+    qvs::FrameEncoder encoder({6, qvs::DEFAULT_LOSSY_QUALITY});  // a grainy block that only four approximate
+    ClientPicture client;                                          // quadrants show closely enough
     Picture grainy_quads = paint(8, 8, [](int x, int y) { return uint16_t(six_forms(40 + x, y) ^ (bits() & 1)); });
     EXPECT_EQ(round_trip(encoder, client, 1, grainy_quads, 8, 8), "5");
+    round_trip(encoder, client, 2, paint(10, 10, [](int x, int y) { return uint16_t(x * y == 64 ? 0x7FE0 : 0); }), 10, 10);
+    EXPECT_EQ(std::vector<uint8_t>(client.stream.end() - 8, client.stream.end()),  // a cut two-colour block's masks:
+              (std::vector<uint8_t>{2, 3, 0, 0, 0, 0, 0, 0}));                     // bits only where it shows
 }
