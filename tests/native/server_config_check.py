@@ -4,7 +4,7 @@ message naming the fault, a key is demanded before programs are offered to the n
 demo menu from a file is served. Usage: server_config_check.py SERVER"""
 import os, re, struct, subprocess, sys, tempfile, time
 
-from qv_client import LAUNCH, MENU, Client, Server, check, done
+from qv_client import LAUNCH, MENU, Client, Server, check, connect, done
 
 server = sys.argv[1]
 path = os.path.join(tempfile.mkdtemp(prefix='qv-config-'), 'bad.toml')
@@ -77,6 +77,10 @@ try:
         'Välkommen, TEST! Välj med pilarna och Enter.'] and right.apps == [(1, 0, 'Terminal'), (2, 0, 'Demo'), (3, 1, 'S')])
     right.sock.sendall(struct.pack('<IB', 1, LAUNCH) + b'\x02' + struct.pack('<IB', 0, MENU))  # one byte short
     check('a cut LaunchApp starts nothing', not right.pump(1, lambda: right.frames or 1 in right.states))
+    for n in (4096, 4097):  # a client's message of up to 4096 bytes is read, a longer one ends its link
+        m = connect(s.port, key='hemlig')
+        m.sock.sendall(struct.pack('<IB', n, 99) + b'x' * n + struct.pack('<IB', 0, MENU))
+        check('a message of %d bytes' % n, m.pump(3, lambda: 0 in m.states) == (n == 4096), m.states)
     check('a screen that is not there: the menu stays, a text says why', not right.launch(3, 2) and
           right.states[-1:] == [0] and right.status()[-1:] == ['Skärmen :87 går inte att visa.'], right.texts)
     right.send(LAUNCH, b'\x02\x00')
@@ -93,8 +97,7 @@ try:
     check('no wrong key got the menu; each was told', all(not c.apps and c.status()[-1:] == [
         'Fel nyckel: servern släpper inte in dig. Ändra nyckeln med F10.'] for c in wrong), [c.texts for c in wrong])
     check('the key is never logged; refusals are', 'hemlig' not in s.log_text() and s.log_text().count('key, refused') == 3)
-    gone = Client(s.port, key='hemlig')  # seen to leave, not read from ever after
-    gone.pump(5, lambda: gone.apps) and gone.close()
+    connect(s.port, key='hemlig').close()  # seen to leave, not read from ever after
     check('a client that leaves is let go', any(time.sleep(0.1) or 'the client closed' in s.log_text() for _ in range(50)), s.log_text()[-1500:])
 finally:
     s.stop()

