@@ -73,7 +73,7 @@ for toml, args, ok in [(term, [], False), (demo + screen, [], True), (term, ['--
 s = Server(server, 'key = "hemlig"\n' + term + demo + screen.replace(':0', ':87'), ['--frames', '3'])
 try:
     right = Client(s.port, key='hemlig')
-    check('the right key gets the menu, welcomed by name', right.pump(5, lambda: right.apps) and right.status() == [
+    check('the right key gets the menu, welcomed by name', right.pump(5, lambda: right.apps and right.status()) and right.status() == [
         'Välkommen, TEST! Välj med pilarna och Enter.'] and right.apps == [(1, 0, 'Terminal'), (2, 0, 'Demo'), (3, 1, 'S')])
     right.sock.sendall(struct.pack('<IB', 1, LAUNCH) + b'\x02' + struct.pack('<IB', 0, MENU))  # one byte short
     check('a cut LaunchApp starts nothing', not right.pump(1, lambda: right.frames or 1 in right.states))
