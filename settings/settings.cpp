@@ -179,7 +179,7 @@ void load_settings_from(const char* path) {
 
 void load_settings() {
     char program[SETTINGS_PATH_SIZE];
-    program_path(program, SETTINGS_PATH_SIZE);  // empty when the name does not fit
+    program_path(program, SETTINGS_PATH_SIZE);  // empty when it fails or may be cut
     char path[SETTINGS_PATH_SIZE];
     make_settings_path(program, path);
     load_settings_from(path);

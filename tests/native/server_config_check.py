@@ -73,7 +73,7 @@ for toml, args, ok in [(term, [], False), (demo + screen, [], True), (term, ['--
 s = Server(server, 'key = "hemlig"\n' + term + demo + screen.replace(':0', ':87'), ['--frames', '3'])
 try:
     right = Client(s.port, key='hemlig')
-    check('the right key gets the menu, welcomed by name', right.pump(5, lambda: right.apps and right.status()) and right.status() == [
+    check('the menu and a welcome by name', right.pump(5, lambda: right.apps and right.status()) and right.status() == [
         'Välkommen, TEST! Välj med pilarna och Enter.'] and right.apps == [(1, 0, 'Terminal'), (2, 0, 'Demo'), (3, 1, 'S')])
     right.sock.sendall(struct.pack('<IB', 1, LAUNCH) + b'\x02' + struct.pack('<IB', 0, MENU))  # one byte short
     check('a cut LaunchApp starts nothing', not right.pump(1, lambda: right.frames or 1 in right.states))
@@ -97,7 +97,7 @@ try:
         'Fel nyckel: servern släpper inte in dig. Ändra nyckeln med F10.'] for c in wrong), [c.texts for c in wrong])
     check('the key is never logged; refusals are', 'hemlig' not in s.log_text() and s.log_text().count('key, refused') == 3)
     connect(s.port, key='hemlig').close()  # seen to leave, not read from ever after
-    check('a client that leaves is let go', any(time.sleep(0.1) or 'the client closed' in s.log_text() for _ in range(50)), s.log_text()[-1500:])
+    check('a client that leaves is let go', any(time.sleep(0.1) or 'the client closed' in s.log_text() for _ in range(50)))
 finally:
     s.stop()
 done()
