@@ -9,7 +9,8 @@
 # APP (default: the first) for 10 s at 640x480, 30 frames a second, and
 # prints frames per second, bytes of picture and sound, and how long the PIN
 # took. The pairing is kept where the server keeps it (~/.local/share/quorvane).
-# QV_SERVER names the server program (default: the native build's).
+# QV_SERVER names the server program (default: the native build's);
+# QV_CHECK_SECONDS how long to stream (default 10).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 [ $# -ge 1 ] || { echo "usage: $0 HOST[:HTTP_PORT] [APP]" >&2; exit 2; }
@@ -66,7 +67,7 @@ try:
         print('failed: ' + ' / '.join(c.status()[-2:]))
         sys.exit(1)
     frames, video, audio, start = c.frames, c.video, c.audio, time.time()
-    c.pump(10)
+    c.pump(float(os.environ.get('QV_CHECK_SECONDS', '10')))
     took = time.time() - start
     print('streamed %s for %.1f s: %.1f frames per second, %d bytes of pictures, %d bytes of sound'
           % (chosen[0][1], took, (c.frames - frames) / took, c.video - video, c.audio - audio))
