@@ -81,7 +81,7 @@ void on_key_down(uint32_t vk, uint32_t key_data) {
         return;
     }
     if (mode != 0) {
-        send_key(vk, key_data, 1);
+        send_key(vk, key_data, true);
         return;
     }
     menu_key(vk);
@@ -90,7 +90,7 @@ void on_key_down(uint32_t vk, uint32_t key_data) {
 void on_key_up(uint32_t vk, uint32_t key_data) {
     if (address_bar_swallows_key(vk, 0)) return;  // its press went to the address bar
     if (vk >= KEY_F8 && vk <= KEY_F12) return;    // the client's own commands
-    if (state.stream_mode.load() == 1) send_key(vk, key_data, 0);
+    if (state.stream_mode.load() == 1) send_key(vk, key_data, false);
 }
 
 void on_char(uint32_t code) {

@@ -13,7 +13,7 @@ static int mouse_locked;     // 1 while clipped, hidden and captured
 static int32_t lock_center_x;  // client point the cursor is returned to
 static int32_t lock_center_y;
 
-void send_key(uint32_t vk, uint32_t key_data, int down) {
+void send_key(uint32_t vk, uint32_t key_data, bool down) {
     // Scan code in bits 16-23 of the key data; bit 24 marks an extended key
     // (right Ctrl, right Alt, the cursor block, ...), sent as bit 8.
     uint16_t scan = static_cast<uint16_t>((key_data >> 16) & 0xFF);

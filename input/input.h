@@ -12,8 +12,8 @@ enum {
 };
 
 // Key: vk the virtual-key code, key_data the key message's 32-bit flags
-// word (scan code in bits 16-23, extended flag in bit 24), down 1 or 0.
-void send_key(uint32_t vk, uint32_t key_data, int down);
+// word (scan code in bits 16-23, extended flag in bit 24).
+void send_key(uint32_t vk, uint32_t key_data, bool down);
 // WM_CHAR: at most one Char message (control characters send none).
 void forward_char(uint32_t code);
 // Mouse events in client coordinates (signed 16-bit values from lParam).

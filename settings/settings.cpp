@@ -52,28 +52,28 @@ enum SettingKind {
 struct SettingKey {
     const char* key;
     SettingKind kind;
-    size_t offset;     // of the field in Settings
-    int size;          // text fields: bytes with the terminator
-    bool bounded;      // integers: [low, high] applies after loading
-    int32_t low, high;
+    size_t offset;         // of the field in Settings
+    int size = 0;          // text fields: bytes with the terminator
+    bool bounded = false;  // integers: [low, high] applies after loading
+    int32_t low = 0, high = 0;
 };
 
 // Key, type, field and bounds, in the order of the file and of saving.
 // Defaults come from SETTINGS_DEFAULTS at the same offset.
 const SettingKey SETTING_KEYS[] = {
-    {"host", SETTING_TEXT, offsetof(Settings, host), HOST_SIZE, false, 0, 0},
-    {"port", SETTING_INT, offsetof(Settings, port), 0, false, 0, 0},
+    {"host", SETTING_TEXT, offsetof(Settings, host), HOST_SIZE},
+    {"port", SETTING_INT, offsetof(Settings, port)},
     {"bredd", SETTING_INT, offsetof(Settings, bredd), 0, true, 160, 1024},
     {"hojd", SETTING_INT, offsetof(Settings, hojd), 0, true, 120, 768},
     {"fps", SETTING_INT, offsetof(Settings, fps), 0, true, 5, 60},
-    {"fullskarm", SETTING_INT, offsetof(Settings, fullskarm), 0, false, 0, 0},
-    {"ljud", SETTING_INT, offsetof(Settings, ljud), 0, false, 0, 0},
-    {"ljudfrekvens", SETTING_INT, offsetof(Settings, ljudfrekvens), 0, false, 0, 0},
-    {"stereo", SETTING_STEREO, offsetof(Settings, stereo), 0, false, 0, 0},
-    {"muskanslighet", SETTING_INT, offsetof(Settings, muskanslighet), 0, false, 0, 0},
-    {"joystick", SETTING_INT, offsetof(Settings, joystick), 0, false, 0, 0},
-    {"namn", SETTING_TEXT, offsetof(Settings, namn), NAME_SIZE, false, 0, 0},
-    {"nyckel", SETTING_TEXT, offsetof(Settings, nyckel), NAME_SIZE, false, 0, 0},
+    {"fullskarm", SETTING_INT, offsetof(Settings, fullskarm)},
+    {"ljud", SETTING_INT, offsetof(Settings, ljud)},
+    {"ljudfrekvens", SETTING_INT, offsetof(Settings, ljudfrekvens)},
+    {"stereo", SETTING_STEREO, offsetof(Settings, stereo)},
+    {"muskanslighet", SETTING_INT, offsetof(Settings, muskanslighet)},
+    {"joystick", SETTING_INT, offsetof(Settings, joystick)},
+    {"namn", SETTING_TEXT, offsetof(Settings, namn), NAME_SIZE},
+    {"nyckel", SETTING_TEXT, offsetof(Settings, nyckel), NAME_SIZE},
 };
 const int SETTING_KEY_COUNT = sizeof SETTING_KEYS / sizeof SETTING_KEYS[0];
 

@@ -84,7 +84,7 @@ int64_t Stream::wake_at(int64_t now, int64_t wake) const {
 }
 
 Stream::Result Stream::send_frame(int64_t now) {
-    if (source_->wake_fd() >= 0) source_->drain_wake();
+    source_->drain_wake();
     last_grab_ms_ = now;
     dirty_ = false;
     bool changed = source_->grab(picture_, format_.width, format_.height, force_);

@@ -49,9 +49,9 @@ protected:
 }  // namespace
 
 TEST_F(Input, KeysAndCharacters) {
-    send_key(0x11, 0x011D0001, 1);   // right Ctrl: extended
-    send_key(0x11, 0xC01D0001, 0);   // left Ctrl released
-    send_key(0x141, 0x401E0005, 1);  // vk's low 8 bits; repeat count ignored
+    send_key(0x11, 0x011D0001, true);    // right Ctrl: extended
+    send_key(0x11, 0xC01D0001, false);   // left Ctrl released
+    send_key(0x141, 0x401E0005, true);   // vk's low 8 bits; repeat count ignored
     for (uint32_t c : {0x80u, 0x81u, 0xE9u, 0x9Fu, 0x8Au, 0x99u, 0x8Du, 0x20u, 0x7Eu, 0xA0u, 0xFFu,
                        0x00u, 0x08u, 0x0Du, 0x1Bu, 0x1Fu, 0x7Fu, 0x10Du})
         forward_char(c);
@@ -60,7 +60,7 @@ TEST_F(Input, KeysAndCharacters) {
     send_wheel(-360);
     send_wheel(0x12345);  // the low 16 bits
     state.connected.store(0);  // nothing is queued while the link is down
-    send_key(0x41, 0x001E0001, 1);
+    send_key(0x41, 0x001E0001, true);
     forward_char('a');
     state.connected.store(1);
     EXPECT_EQ(server.sent(), "46 98 fe|46 45 23");
