@@ -12,6 +12,7 @@ demo = '[[app]]\nname = "Demo"\nkind = "demo"\n'
 term = '[[app]]\nname = "Terminal"\nkind = "program"\ncommand = ["xterm"]\n'
 x = demo + '[[app]]\nname = "X"\nkind = '
 write = lambda toml: (open(path, 'w').write(toml), path)[1]
+logged = lambda pattern: any(time.sleep(0.1) or re.search(pattern, s.log_text(), re.S) for _ in range(50))  # within 5 s
 
 
 def run(toml, *args):
@@ -70,7 +71,7 @@ for toml, args, ok in [(term, [], False), (demo + screen, [], True), (term, ['--
           code == 2 and all(w in err for w in ('user =', '--user', '--allow-root')), err)
 
 # A menu from the file; a keyed server; wrong keys wait a second.
-s = Server(server, 'key = "hemlig"\n' + term + demo + screen.replace(':0', ':87'), ['--frames', '3'])
+s = Server(server, 'key = "hemlig"\n' + term + demo + screen.replace(':0', ':87'), ['--frames', '12'])
 try:
     right = Client(s.port, key='hemlig')
     check('the menu and a welcome by name', right.pump(5, lambda: right.apps and right.status()) and right.status() == [
@@ -83,21 +84,20 @@ try:
         check('a message of %d bytes' % n, m.pump(3, lambda: 0 in m.states) == (n == 4096), m.states)
     check('a screen that is not there: the menu stays, a text says why', not right.launch(3, 2) and
           right.states[-1:] == [0] and right.status()[-1:] == ['Skärmen :87 går inte att visa.'], right.texts)
+    decode, right.decode = right.decode, lambda body: (time.sleep(0.1), decode(body))  # a slow client
     right.send(LAUNCH, b'\x02\x00')
-    right.pump(10, lambda: right.frames >= 3)
-    check('the demo streams until --frames, counted in the log', not right.pump(2) and right.frames == 3 and any(
-        time.sleep(0.1) or re.search(r': 3 frames, mean PSNR [\d.]+ dB over 3 lossy', s.log_text()) for _ in range(50)))
-    started = time.time()
-    wrong = [Client(s.port, key='fel') for _ in range(3)]
-    for c in wrong:
-        c.pump(6, lambda: 'nyckel' in ' '.join(c.status()))
+    right.pump(10, lambda: right.frames >= 12)
+    check('the demo until --frames, counted in the log; a slow client gets a lower quality', not right.pump(2) and
+          right.frames == 12 and logged(r'quality \d+: a frame gets through.*: 12 frames, mean PSNR [\d.]+ dB over 12 lossy'))
+    started, wrong = time.time(), [Client(s.port, key='fel') for _ in range(3)]
+    [c.pump(6, lambda: 'nyckel' in ' '.join(c.status())) for c in wrong]
     waited = time.time() - started
     check('three wrong keys from one address take two seconds', 1.9 <= waited < 6, waited)
     check('no wrong key got the menu; each was told', all(not c.apps and c.status()[-1:] == [
         'Fel nyckel: servern släpper inte in dig. Ändra nyckeln med F10.'] for c in wrong), [c.texts for c in wrong])
     check('the key is never logged; refusals are', 'hemlig' not in s.log_text() and s.log_text().count('key, refused') == 3)
     connect(s.port, key='hemlig').close()  # seen to leave, not read from ever after
-    check('a client that leaves is let go', any(time.sleep(0.1) or 'the client closed' in s.log_text() for _ in range(50)))
+    check('a client that leaves is let go', logged('the client closed'))
 finally:
     s.stop()
 done()
