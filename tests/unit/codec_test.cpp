@@ -36,8 +36,8 @@ TEST(Codec, WorkedExamples) {
     std::vector<uint16_t> two(17 * 8, 0xABCD);  // two FILLs: the byte after the types is a colour, not a third block
     EXPECT_EQ(decode_blocks(hx("01 01 01 00 02 00").data(), 6, two.data(), 16, 8, 17), 0);
     EXPECT_EQ(two[15] * 0x10000u + two[16], 0x0002ABCDu);
-    std::vector<uint16_t> row(80 * 8, 0xABCD);  // nine unchanged blocks, then a changed one; a byte before the stream
-    Bytes nine = hx("ff") + Bytes(9, 0) + hx("01 07 00");
-    EXPECT_EQ(decode_blocks(nine.data() + 1, 12, row.data(), 80, 8, 80), 0);
-    EXPECT_EQ(row[71] * 0x10000u + row[72], 0xABCD0007u);
+    std::vector<uint16_t> wide(65535 * 8, 0xABCD);  // the widest picture: 8191 unchanged blocks, then a changed one
+    Bytes most = hx("ff") + Bytes(8191, 0) + hx("01 07 00");  // 7 pixels wide; a byte before the stream
+    EXPECT_EQ(decode_blocks(most.data() + 1, 8194, wide.data(), 65535, 8, 65535), 0);
+    EXPECT_EQ(wide[7 * 65535 + 65527] * 0x10000u + wide.back(), 0xABCD0007u);
 }
