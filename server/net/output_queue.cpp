@@ -9,28 +9,30 @@ namespace qvs {
 
 namespace {
 
-// Bytes waiting for the socket beyond which the client is taken to be
-// gone: far more than one frame of the largest picture.
+// The backlog beyond which the client is taken to be gone: far more than
+// one frame of the largest picture.
 const size_t BACKLOG_LIMIT = 16u << 20;
+
+size_t backlog_of(const Bytes& message) { return message.size() + OutputQueue::MESSAGE_COST; }
 
 }  // namespace
 
 void OutputQueue::push(Bytes message, OutKind kind) {
     if (kind == OUT_VIDEO) video_frames_++;
     if (kind == OUT_AUDIO) audio_bytes_ += message.size();
-    bytes_ += message.size();
+    backlog_ += backlog_of(message);
     out_.push_back(Outgoing{std::move(message), 0, kind});
     // Frames wait for acknowledgements and sound is skipped when it piles
     // up, so only a client that sends without ever reading gets here.
-    if (bytes_ > BACKLOG_LIMIT) overflowed_ = true;
+    if (backlog_ > BACKLOG_LIMIT) overflowed_ = true;
 }
 
 void OutputQueue::push_urgent(Bytes message) {
     auto at = out_.begin();
     if (!out_.empty() && out_.front().sent > 0) ++at;
-    bytes_ += message.size();
+    backlog_ += backlog_of(message);
     out_.insert(at, Outgoing{std::move(message), 0, OUT_CONTROL});
-    if (bytes_ > BACKLOG_LIMIT) overflowed_ = true;
+    if (backlog_ > BACKLOG_LIMIT) overflowed_ = true;
 }
 
 bool OutputQueue::flush(int fd, std::string* error) {
@@ -48,7 +50,7 @@ bool OutputQueue::flush(int fd, std::string* error) {
         if (o.sent < o.data.size()) continue;
         if (o.kind == OUT_VIDEO) video_frames_--;
         if (o.kind == OUT_AUDIO) audio_bytes_ -= o.data.size();
-        bytes_ -= o.data.size();
+        backlog_ -= backlog_of(o.data);
         out_.pop_front();
     }
     return true;
@@ -58,7 +60,7 @@ void OutputQueue::drop_unsent_audio() {
     for (auto it = out_.begin(); it != out_.end();) {
         if (it->kind == OUT_AUDIO && it->sent == 0) {
             audio_bytes_ -= it->data.size();
-            bytes_ -= it->data.size();
+            backlog_ -= backlog_of(it->data);
             it = out_.erase(it);
         } else {
             ++it;

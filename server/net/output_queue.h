@@ -16,6 +16,12 @@ enum OutKind { OUT_CONTROL, OUT_VIDEO, OUT_AUDIO };
 
 class OutputQueue {
 public:
+    // A message's share of the backlog is its bytes and this, what its record
+    // and heap block take besides, so that a flood of small ones (Pongs to a
+    // client that pings and never reads) is held to about as much memory as
+    // large ones.
+    static constexpr size_t MESSAGE_COST = 64;
+
     void push(Bytes message, OutKind kind);
     // Ahead of everything not yet begun; a message half on the wire first.
     void push_urgent(Bytes message);
@@ -42,7 +48,8 @@ private:
 
     std::deque<Outgoing> out_;
     int video_frames_ = 0;
-    size_t audio_bytes_ = 0, bytes_ = 0;
+    size_t audio_bytes_ = 0;
+    size_t backlog_ = 0;  // bytes waiting, and MESSAGE_COST for each message
     uint64_t bytes_sent_ = 0;
     bool overflowed_ = false;
 };

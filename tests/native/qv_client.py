@@ -2,7 +2,7 @@
 decoded as the client decodes it, and the server and private X servers started and ended by process id."""
 import os, socket, struct, subprocess, tempfile, time, zlib
 
-HELLO, KEY, CHAR, MOUSE_POS, MOUSE_BUTTON, LAUNCH, WEB_ADDRESS, MENU, ACK = 64, 65, 66, 68, 69, 72, 73, 74, 76
+HELLO, KEY, CHAR, MOUSE_POS, MOUSE_BUTTON, LAUNCH, WEB_ADDRESS, MENU, PING, ACK = 64, 65, 66, 68, 69, 72, 73, 74, 75, 76
 APP_LIST, FRAME, AUDIO, STATE, TEXT = 2, 3, 4, 5, 6
 CTRL, ALT, ALTGR = (0x11, 0x1D), (0x12, 0x38), (0x12, 0x138)
 

@@ -5,10 +5,9 @@ the host's apps as menu entries, a host that vanishes, and a smoke run of script
 Usage: server_moonlight_check.py SERVER FAKE_HOST MOONLIGHT_CHECK_SH"""
 import os, socket, struct, subprocess, sys, tempfile, threading, time
 
-from qv_client import KEY, LAUNCH, MENU, MOUSE_POS, Server, check, connect, done
+from qv_client import KEY, LAUNCH, MENU, MOUSE_POS, PING, Server, check, connect, done
 
 server_bin, host_bin, check_sh = sys.argv[1:4]
-PING = 75
 work = tempfile.mkdtemp(prefix='qv-moonlight-')
 env = dict(os.environ, XDG_DATA_HOME=os.path.join(work, 'data'))
 

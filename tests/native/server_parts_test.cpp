@@ -73,11 +73,14 @@ TEST(ServerOutput, APeerGetsWholeMessagesInOrderWithoutSoundDroppedBeforeItBegan
     EXPECT_EQ(seen, "C" + std::string(1 << 20, 'V') + "PL");
     EXPECT_EQ(q.video_frames() + q.audio_bytes() + q.bytes_sent(), seen.size());
     close(fds[0]), close(fds[1]);
-    q.push(qvs::Bytes(16u << 20, 0), qvs::OUT_VIDEO);  // a backlog of exactly its limit is kept
+    q.push(qvs::Bytes((16u << 20) - q.MESSAGE_COST, 0), qvs::OUT_VIDEO);  // a backlog of exactly its limit is kept
     EXPECT_FALSE(q.overflowed());
-    q.push(qvs::Bytes(1, 0), qvs::OUT_CONTROL);
+    q.push_urgent(qvs::Bytes(1, 0));  // past it, also ahead of the queue
     EXPECT_TRUE(q.overflowed());
     EXPECT_FALSE(q.flush(fds[0], &error) || error.empty());
+    qvs::OutputQueue flood;  // a Pong takes more than its one byte: 300000 of them are too many
+    for (int i = 0; i < 300000; i++) flood.push_urgent(pong);
+    EXPECT_TRUE(flood.overflowed());
 }
 
 TEST(ServerDemo, ScenesDrawInsideOddSizedPictures) {
