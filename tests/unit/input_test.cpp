@@ -87,9 +87,9 @@ TEST_F(Input, LockedMouseSendsScaledDeltasAndRecentres) {
     EXPECT_EQ(pointer_stub.log_count, 4 + 8);
     settings.muskanslighet = INT_MAX;
     forward_mouse_move(320 + 3000, 240 - 3000);
-    settings.muskanslighet = 1000000;
-    forward_mouse_move(322, 238);
-    EXPECT_EQ(server.sent(), "43 14 ae ec 51|43 20 4e e0 b1");
+    settings.muskanslighet = 1000000, forward_mouse_move(322, 238);
+    forward_mouse_move(INT_MIN, 240);  // a difference beyond 32 bits saturates as the product does
+    EXPECT_EQ(server.sent(), "43 14 ae ec 51|43 20 4e e0 b1|43 ec 51 00 00");
     forward_mouse_button(MOUSE_BUTTON_RIGHT, 1, 5, 5);
     set_mouse_lock(0);
     set_mouse_lock(0);
