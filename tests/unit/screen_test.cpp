@@ -101,15 +101,15 @@ TEST_F(Screen, WhatEachStateShows) {
         "T 40 330 255.220.120 f2 <prompt>\nT 40 355 255.255.0 f3 4711\n" + FOOT +
         "F 0 0 330 18 0.0.0\nT 2 1 0.255.0 f0  25 bilder/s  412 kB/s  ping 3 ms  640x480 l\xE5st mus\n");
     for (int i = 3; i < 64; i++) add_entry(0, std::string(APP_NAME_SIZE - 1, 'N').c_str());
-    std::string full = title_screen();
-    EXPECT_NE(full.find("T 40 1758 255.255.255 f2 " + std::string(APP_NAME_SIZE - 1, 'N') + "\n"), std::string::npos);
+    state.apps[62].name[APP_NAME_SIZE - 1] = 'N';  // no terminator: still drawn to its 63rd character only
+    const std::string full = title_screen(), n(APP_NAME_SIZE - 1, 'N');
+    EXPECT_NE(full.find("f2 " + n + "\nT 500 1732 120.120.150 f2 [program]\nT 40 1758 255.255.255 f2 " + n + "\n"), full.npos);
     EXPECT_NE(full.find("T 2 1 0.255.0 f0"), std::string::npos);
     std::memset(state.status_text, 'S', STATUS_TEXT_SIZE - 1);  // the longest status line is drawn whole,
     state.status_text[1] = '\x01';                                // control bytes and all
     state.show_stats.store(0);
     EXPECT_NE(title_screen().find("f2 S\x01" + std::string(STATUS_TEXT_SIZE - 3, 'S') + "\n"), std::string::npos);
-    draw_list_clear(&list);
-    build_stats_line(&list);
+    draw_list_clear(&list), build_stats_line(&list);
     EXPECT_EQ(list.count, 0);
 }
 
