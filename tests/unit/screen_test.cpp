@@ -143,6 +143,7 @@ void* create_font(void* s, int font) {
     return reinterpret_cast<void*>(rec(s)->next++);
 }
 void* select_font(void* s, void* font) {
+    if (font == nullptr) rec(s)->log += '!';  // no font to select
     intptr_t previous = rec(s)->selected;
     rec(s)->selected = reinterpret_cast<intptr_t>(font);
     return reinterpret_cast<void*>(previous);
