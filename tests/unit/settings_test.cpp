@@ -91,16 +91,16 @@ TEST_F(SettingsFile, SavingKeepsWhatItDoesNotOwn) {
     settings.port = 70000;
     settings.stereo = 1;
     settings.muskanslighet = -2147483647 - 1;
-    std::strcpy(settings.nyckel, "k");
+    std::memset(settings.nyckel, 'k', NAME_SIZE);  // no terminator: saved cut to its 32 characters
     save_settings();
     EXPECT_EQ(read_bytes(ini), "; by hand\r\n[Andra]\r\nport=1\r\n[quorvane]\r\nfps=25\r\n; my server\r\n"
                                "HOST=new.lan\r\nokand=behalls\r\nport=70000\r\nbredd=640\r\nhojd=480\r\n"
                                "fullskarm=1\r\nljud=1\r\nljudfrekvens=22050\r\nstereo=0\r\n"
                                "muskanslighet=-2147483648\r\njoystick=1\r\nnamn=" + machine_name() +
-                                   "\r\nnyckel=k\r\n[Tredje]\r\nx=y\r\n");
+                                   "\r\nnyckel=" + std::string(32, 'k') + "\r\n[Tredje]\r\nx=y\r\n");
     settings_reset_defaults();
     load_settings_from(ini.c_str());
-    EXPECT_EQ(record(), "new.lan|70000|640|480|25|1|1|22050|1|-2147483648|1|<machine>|k");
+    EXPECT_EQ(record(), "new.lan|70000|640|480|25|1|1|22050|1|-2147483648|1|<machine>|" + std::string(32, 'k'));
     load("[Andra]\r\na=1\r\n");
     save_settings();
     EXPECT_EQ(read_bytes(ini).rfind("[Andra]\r\na=1\r\n[Quorvane]\r\nhost=\r\nport=3300\r\n", 0), 0u);
